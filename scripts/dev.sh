@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Sets up everything pemrik needs and runs one task:
+#   bash scripts/dev.sh demo    build, install, run examples/demo.py
+#   bash scripts/dev.sh test    build, install, run the whole test suite
+# Each task finds the interpreter itself (PEMRIK_PYTHON=3.12 picks another
+# minor version), keeps its own virtual environment in .venv-<version>, and
+# rebuilds the module incrementally.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+want=${PEMRIK_PYTHON:-3.13}
+
+say() { printf 'pemrik: %s\n' "$*" >&2; }
+
+# Prints the path of a working python$want, or fails saying what is missing.
+find_python() {
+    local check="import sys; sys.exit(sys.version_info[:2] != tuple(map(int, '$want'.split('.'))))"
+    local candidates=("python$want" "/usr/bin/python$want" "/usr/local/bin/python$want")
+    local pyenv_root=${PYENV_ROOT:-$HOME/.pyenv}
+    command -v pyenv >/dev/null 2>&1 && pyenv_root=$(pyenv root)
+    # A pyenv shim answers only when pyenv selects the version, so look in
+    # pyenv's own versions folder too, newest patch release first.
+    local found
+    for found in $(ls -d "$pyenv_root"/versions/"$want".*/bin/python"$want" 2>/dev/null | sort -rV); do
+        candidates+=("$found")
+    done
+    local c path
+    for c in "${candidates[@]}"; do
+        path=$(command -v "$c" 2>/dev/null) || continue
+        if "$path" -c "$check" >/dev/null 2>&1; then
+            echo "$path"
+            return 0
+        fi
+    done
+    say "no working python$want found (looked on PATH, in /usr/bin, /usr/local/bin and $pyenv_root/versions)."
+    say "install CPython $want with its headers and venv module (for example: pyenv install $want, or apt-get install python$want-dev python$want-venv)."
+    return 1
+}
+
+# Installs a Debian package when its command is missing (tests run real tools).
+need_command() {
+    local cmd=$1 package=$2
+    command -v "$cmd" >/dev/null 2>&1 && return 0
+    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+        say "installing $package for $cmd"
+        if [ -z "${PEMRIK_APT_UPDATED:-}" ]; then
+            apt-get update -qq >/dev/null
+            export PEMRIK_APT_UPDATED=1
+        fi
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$package" >/dev/null
+    else
+        say "$cmd is missing; install the $package package"
+        return 1
+    fi
+}
+
+# Creates the virtual environment and installs the listed requirement files,
+# again only when one of them changed.
+setup_venv() {
+    local python
+    python=$(find_python)
+    venv="$root/.venv-$want"
+    if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c "" 2>/dev/null; then
+        say "creating $venv with $python"
+        rm -rf "$venv"
+        "$python" -m venv "$venv"
+    fi
+    local stamp="$venv/.requirements" wanted
+    wanted=$(cat "$@" | sha256sum | cut -d' ' -f1)
+    if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+        local args=()
+        for f in "$@"; do args+=(-r "$f"); done
+        "$venv/bin/python" -m pip install -q --disable-pip-version-check "${args[@]}"
+        echo "$wanted" > "$stamp"
+    fi
+}
+
+# Builds the module (incrementally, in build/) and installs it into the venv.
+install_module() {
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+        --no-build-isolation --no-deps --force-reinstall "$@" .
+}
+
+case "${1:-}" in
+    demo)
+        setup_venv requirements/build.txt
+        install_module
+        exec "$venv/bin/python" examples/demo.py
+        ;;
+    test)
+        need_command curl curl
+        need_command nm binutils
+        setup_venv requirements/build.txt requirements/test.txt
+        install_module
+        shift
+        cd "$root/tests"
+        exec "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
+        ;;
+    *)
+        echo "usage: bash scripts/dev.sh demo|test [pytest arguments]" >&2
+        exit 2
+        ;;
+esac

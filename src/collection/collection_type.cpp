@@ -1,0 +1,100 @@
+// PemrikCollection: an ordered collection of request copies, and its export.
+//
+//   class PemrikCollection:
+//       def __new__(cls, collection: Sequence[Pemrik] | None = None): ...
+//       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
+//       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
+//       def export_collection(self) -> str: ...                  # compact JSON
+#include "collection/document.hpp"
+#include "core/format.hpp"
+#include "module/binding.hpp"
+#include "module/borrow.hpp"
+#include "module/call.hpp"
+#include "module/convert.hpp"
+#include "request/classes.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr std::string_view msg_uncuttable_url =
+    "cannot export the request at position {} of the collection: its url '{}' holds fewer "
+    "than two '/'";
+
+constexpr const char* new_parameters[] = {"collection"};
+constexpr Signature new_signature = {"PemrikCollection", "__new__", new_parameters, 0};
+constexpr const char* add_parameters[] = {"pemrik"};
+constexpr Signature add_signature = {"PemrikCollection", "add_request", add_parameters, 1};
+
+PyObject* collection_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        PyObject* slot[1] = {};
+        bind(new_signature, args, kwargs, slot);
+        CollectionClass::Record requests;
+        if (slot[0] && slot[0] != Py_None)
+            requests = convert_argument("collection", [&] { return to_list<Request>(slot[0], request_from); });
+        return new_instance<CollectionClass>(cls, std::move(requests));
+    });
+}
+
+PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] {
+        PyObject* slot[1] = {};
+        bind(add_signature, args, nargs, kwnames, slot);
+        auto collection = Exclusive<CollectionClass>::take(self);
+        Request request = convert_argument("pemrik", [&] { return request_from(slot[0]); });
+        if (!*collection) collection->emplace();
+        (*collection)->push_back(std::move(request));
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyObject* get_collection(PyObject* self, PyObject*) {
+    return guarded([&] {
+        auto collection = Shared<CollectionClass>::take(self);
+        if (!*collection) return Ref::borrow(Py_None);
+        return requests_to_list(std::vector<Request>(**collection));
+    });
+}
+
+PyObject* export_collection(PyObject* self, PyObject*) {
+    return guarded([&] {
+        auto collection = Shared<CollectionClass>::take(self);
+        const std::vector<Request>* requests = *collection ? &**collection : nullptr;
+        if (requests)
+            if (auto bad = document::first_uncuttable(*requests))
+                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url.view()));
+        return make_str(document::measure(requests),
+                        [&](char* out) { document::write(requests, out); });
+    });
+}
+
+PyMethodDef methods[] = {
+    {"add_request", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_request)),
+     METH_FASTCALL | METH_KEYWORDS, "add_request($self, pemrik)\n--\n\n"},
+    {"get_collection", get_collection, METH_NOARGS, "get_collection($self)\n--\n\n"},
+    {"export_collection", export_collection, METH_NOARGS, "export_collection($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("PemrikCollection(collection=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(collection_new)},
+    {Py_tp_methods, methods},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<CollectionClass>)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    .name = "builtins.PemrikCollection",
+    .basicsize = sizeof(InstanceOf<CollectionClass>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = slots,
+};
+
+}  // namespace
+
+ClassInfo CollectionClass::info = {"PemrikCollection", &spec, nullptr};
+
+}  // namespace pemrik

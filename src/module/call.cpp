@@ -1,0 +1,154 @@
+// The guarded call's failure ladder, the PanicException class and the
+// helpers that raise.
+#include "module/call.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "module/compat.hpp"
+#include "module/convert.hpp"
+#include "module/errors.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr const char* panic_class_name = "boundary_runtime.PanicException";
+constexpr const char* panic_class_doc =
+    "Raised when the native code of the pemrik module fails internally.\n"
+    "\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so\n"
+    "that it usually travels all the way up the stack and ends the interpreter\n"
+    "instead of being swallowed by an ordinary exception handler.";
+
+constexpr std::string_view msg_no_exception_set = "attempted to fetch exception but none was set";
+constexpr std::string_view msg_generic_panic = "the native code of the pemrik module failed";
+constexpr std::string_view msg_unwrapped_panic = "Unwrapped panic from Python code";
+constexpr const char* msg_resume_banner =
+    "pemrik: resuming an internal failure (PanicException) that came back from Python code\n"
+    "Python stack trace below:\n";
+constexpr const char* msg_abort = "uncaught panic at ffi boundary\n";
+
+PyObject* panic_class = nullptr;  // process-wide, first stored value wins
+
+void set_panic(std::string_view message) {
+    PyObject* cls = panic_exception_class();
+    if (!cls) return;  // the failure to create it is set instead
+    Ref text = check(PyUnicode_FromStringAndSize(message.data(),
+                                                 static_cast<Py_ssize_t>(message.size())));
+    PyErr_SetObject(cls, text.get());
+}
+
+// A PanicException raised by the module further down the stack came back
+// through script code: report it and raise it again as a new one.
+void resume_panic_from_python() {
+    Ref exc = Ref::steal(compat::take_exception());
+    std::fputs(msg_resume_banner, stderr);
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_DisplayException(exc.get());
+#else
+    PyErr_Display(nullptr, exc.get(), nullptr);
+#endif
+    std::string message;
+    if (Ref text = Ref::steal(PyObject_Str(exc.get()))) {
+        message = lossy_utf8(text.get());
+    } else {
+        PyErr_Clear();
+        message = msg_unwrapped_panic;
+    }
+    set_panic(message);
+}
+
+void settle_python_error() {
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, std::string(msg_no_exception_set).c_str());
+    } else if (panic_class && PyErr_ExceptionMatches(panic_class)) {
+        resume_panic_from_python();
+    }
+}
+
+// Sets the Python exception for the C++ exception being handled.
+void set_current_exception() {
+    try {
+        throw;
+    } catch (const PythonError&) {
+        settle_python_error();
+    } catch (const Panic& p) {
+        set_panic(p.message);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pemrik: internal failure: %s\n", e.what());
+        set_panic(e.what());
+    } catch (...) {
+        std::fprintf(stderr, "pemrik: internal failure of unknown kind\n");
+        set_panic(msg_generic_panic);
+    }
+}
+
+[[noreturn]] void abort_at_boundary() noexcept {
+    std::fputs(msg_abort, stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace
+
+PyObject* panic_exception_class() noexcept {
+    if (!panic_class) {
+        PyObject* cls = PyErr_NewExceptionWithDoc(panic_class_name, panic_class_doc,
+                                                  PyExc_BaseException, nullptr);
+        if (!cls) return nullptr;
+        if (panic_class)
+            Py_DECREF(cls);
+        else
+            panic_class = cls;
+    }
+    return panic_class;
+}
+
+PyObject* fail_with_current_exception() noexcept {
+    // A failure while a failure is being reported cannot be reported: abort.
+    try {
+        set_current_exception();
+    } catch (...) {
+        abort_at_boundary();
+    }
+    return nullptr;
+}
+
+void fail_unraisable(PyObject* obj) noexcept {
+    fail_with_current_exception();
+    PyErr_WriteUnraisable(obj);
+}
+
+void throw_python_error() { throw PythonError{}; }
+
+void raise(PyObject* type, std::string_view message) {
+    Ref text = check(PyUnicode_FromStringAndSize(message.data(),
+                                                 static_cast<Py_ssize_t>(message.size())));
+    PyErr_SetObject(type, text.get());
+    throw PythonError{};
+}
+
+void raise_from_current(PyObject* type, std::string_view message) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, std::string(msg_no_exception_set).c_str());
+    Ref cause = Ref::steal(compat::take_exception());
+    try {
+        raise(type, message);
+    } catch (const PythonError&) {
+        Ref exc = Ref::steal(compat::take_exception());
+        PyException_SetCause(exc.get(), cause.release());
+        compat::restore_exception(exc.release());
+        throw;
+    }
+}
+
+void panic(std::string message, std::source_location where) {
+    std::fprintf(stderr, "pemrik: internal failure at %s:%u in %s: %s\n", where.file_name(),
+                 static_cast<unsigned>(where.line()), where.function_name(), message.c_str());
+    throw Panic{std::move(message)};
+}
+
+}  // namespace pemrik

@@ -1,0 +1,37 @@
+// Text and header conversions, and the lossy text used in messages.
+#include "module/convert.hpp"
+
+#include "core/format.hpp"
+
+namespace pemrik {
+
+std::string lossy_utf8(PyObject* str) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size))
+        return std::string(utf8, static_cast<std::size_t>(size));
+    PyErr_Clear();
+    Ref bytes = check(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+    Ref text = check(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                          PyBytes_GET_SIZE(bytes.get()), "replace"));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (!utf8) throw_python_error();
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+Text to_text(PyObject* obj) {
+    if (!PyUnicode_Check(obj)) raise_conversion_error(obj, "PyString");
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (!utf8) throw_python_error();
+    return Text(std::string_view(utf8, static_cast<std::size_t>(size)));
+}
+
+Header to_header(PyObject* obj) {
+    if (!PyTuple_Check(obj)) raise_conversion_error(obj, "PyTuple");
+    const Py_ssize_t length = PyTuple_GET_SIZE(obj);
+    if (length != 2) raise(PyExc_ValueError, format(msg_tuple_length, 2, length));
+    Text name = to_text(PyTuple_GET_ITEM(obj, 0));
+    return Header{std::move(name), to_text(PyTuple_GET_ITEM(obj, 1))};
+}
+
+}  // namespace pemrik

@@ -1,0 +1,84 @@
+// Conversions between Python objects and the module's values.
+#pragma once
+
+#include <Python.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/errors.hpp"
+#include "module/ref.hpp"
+#include "module/types.hpp"
+#include "request/record.hpp"
+
+namespace pemrik {
+
+inline constexpr std::string_view msg_str_as_list = "Can't extract `str` to `Vec`";
+inline constexpr std::string_view msg_tuple_length =
+    "expected tuple of length {}, but got tuple of length {}";
+
+// The UTF-8 of a str; lone surrogates become U+FFFD (three per surrogate).
+// For messages only. Never fails but for memory.
+std::string lossy_utf8(PyObject* str);
+
+// A str (or subclass) as a text; other objects raise the conversion error,
+// lone surrogates the interpreter's UnicodeEncodeError.
+Text to_text(PyObject* obj);
+
+// A tuple (or subclass) of exactly two str as a header pair.
+Header to_header(PyObject* obj);
+
+// A sequence that is not a str, item by item in iteration order. The
+// reported length only reserves room, within a bound, and never limits or
+// pads the items.
+template <class Item, class Convert>
+std::vector<Item> to_list(PyObject* obj, Convert convert) {
+    constexpr Py_ssize_t most_reserved = 4096;
+    std::vector<Item> items;
+    if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
+    // Item conversions run no script code, so an exact list or tuple can be
+    // walked in place; a list is re-measured at each step all the same.
+    if (PyList_CheckExact(obj)) {
+        items.reserve(static_cast<std::size_t>(PyList_GET_SIZE(obj)));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
+            Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
+            items.push_back(convert(item.get()));
+        }
+        return items;
+    }
+    if (PyTuple_CheckExact(obj)) {
+        items.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(obj)));
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(obj); ++i)
+            items.push_back(convert(PyTuple_GET_ITEM(obj, i)));
+        return items;
+    }
+    if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
+    Py_ssize_t hint = PySequence_Size(obj);
+    if (hint < 0) PyErr_Clear();
+    items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(hint, 0, most_reserved)));
+    Ref iterator = check(PyObject_GetIter(obj));
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) items.push_back(convert(item.get()));
+    if (PyErr_Occurred()) throw_python_error();
+    return items;
+}
+
+// A new str holding a rendered text: measure() gives its size, write(out)
+// fills exactly that many bytes. ASCII text is written straight into the str.
+template <class Write>
+Ref make_str(TextSize size, Write write) {
+    if (size.bytes > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    const auto n = static_cast<Py_ssize_t>(size.bytes);
+    if (size.ascii) {
+        Ref str = check(PyUnicode_New(n, 127));
+        write(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get())));
+        return str;
+    }
+    auto buffer = std::make_unique_for_overwrite<char[]>(size.bytes);
+    write(buffer.get());
+    return check(PyUnicode_DecodeUTF8(buffer.get(), n, nullptr));
+}
+
+}  // namespace pemrik

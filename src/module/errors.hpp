@@ -1,0 +1,58 @@
+// What bodies throw, and the helpers that raise it.
+//
+// Bodies never return error codes to the interpreter; they throw one of:
+//  - PythonError: a Python exception is already set on the thread (the
+//    interpreter reported a failure, or a helper below set one);
+//  - Panic: an internal failure of the module, reported on standard error
+//    where it arose and raised to the script as PanicException;
+//  - std::bad_alloc: the module's own memory ran out (MemoryError).
+// The guarded call (call.hpp) turns each into a Python exception.
+//
+// Exceptions are created on the spot, as real exception objects: the module
+// never defers their creation, so it never has to let go of the interpreter
+// lock to build one later.
+#pragma once
+
+#include <Python.h>
+
+#include <source_location>
+#include <string>
+#include <string_view>
+
+#include "module/ref.hpp"
+
+namespace pemrik {
+
+struct PythonError {};
+
+struct Panic {
+    std::string message;
+};
+
+// Throws PythonError for a failure the interpreter has reported.
+[[noreturn]] void throw_python_error();
+
+// Sets an exception of the given type with a UTF-8 message (NUL bytes kept)
+// and throws PythonError.
+[[noreturn]] void raise(PyObject* type, std::string_view message);
+
+// Like raise, with the current exception as the new one's __cause__.
+[[noreturn]] void raise_from_current(PyObject* type, std::string_view message);
+
+// Writes a report naming the message and its source to standard error and
+// throws Panic.
+[[noreturn]] void panic(std::string message,
+                        std::source_location where = std::source_location::current());
+
+// Takes over a new reference from the C API; throws PythonError on null.
+inline Ref check(PyObject* new_reference) {
+    if (!new_reference) throw_python_error();
+    return Ref::steal(new_reference);
+}
+
+// Throws PythonError for a C API status below zero.
+inline void check(int status) {
+    if (status < 0) throw_python_error();
+}
+
+}  // namespace pemrik

@@ -1,0 +1,57 @@
+// The module entry point: one module object per process, three classes.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "module/call.hpp"
+#include "module/errors.hpp"
+#include "module/types.hpp"
+#include "request/classes.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr std::string_view msg_subinterpreter =
+    "pemrik does not yet support sub-interpreters: it was already imported by another "
+    "interpreter of this process";
+
+PyModuleDef definition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "pemrik",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+std::atomic<std::int64_t> recorded_interpreter{-1};
+PyObject* module_cell = nullptr;  // the one module object, kept for the process
+
+Ref create_module() {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) throw_python_error();
+    std::int64_t none = -1;
+    if (!recorded_interpreter.compare_exchange_strong(none, id) && none != id)
+        raise(PyExc_ImportError, msg_subinterpreter);
+    if (module_cell) return Ref::borrow(module_cell);
+
+    // Made now rather than at the first failure, when memory may be short.
+    if (!panic_exception_class()) throw_python_error();
+
+    Ref module = check(PyModule_Create2(&definition, 1013));
+    for (ClassInfo* info : {&RequestClass::info, &CollectionClass::info, &MethodClass::info})
+        register_class(module.get(), *info);
+    if (!module_cell) module_cell = Ref::borrow(module.get()).release();
+    return Ref::borrow(module_cell);
+}
+
+}  // namespace
+}  // namespace pemrik
+
+PyMODINIT_FUNC PyInit_pemrik() {
+    return pemrik::guarded(pemrik::create_module);
+}

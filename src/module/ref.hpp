@@ -1,0 +1,50 @@
+// Ref: the one owning reference to a Python object.
+//
+// Rules of use:
+//  - A Ref owns exactly one strong reference, or none (empty). It is move-only:
+//    ownership passes explicitly, never by a silent copy.
+//  - Make one with Ref::steal(p) for a new reference that a C API call handed
+//    over, or Ref::borrow(p) to take a new reference to a borrowed pointer.
+//  - get() lends the pointer without giving up ownership; release() hands the
+//    reference to the caller (to return it to the interpreter, or to give it to
+//    a call that steals).
+//  - There is no implicit conversion to PyObject*: every hand-over is visible.
+//  - Destroying a non-empty Ref drops its reference; the interpreter lock must
+//    be held, as it always is inside the module.
+#pragma once
+
+#include <Python.h>
+
+#include <utility>
+
+namespace pemrik {
+
+class Ref {
+public:
+    Ref() noexcept = default;
+    Ref(Ref&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        Ref old(std::move(*this));
+        ptr_ = std::exchange(other.ptr_, nullptr);
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(ptr_); }
+
+    static Ref steal(PyObject* p) noexcept { return Ref(p); }
+    static Ref borrow(PyObject* p) noexcept {
+        Py_XINCREF(p);
+        return Ref(p);
+    }
+
+    PyObject* get() const noexcept { return ptr_; }
+    PyObject* release() noexcept { return std::exchange(ptr_, nullptr); }
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+
+private:
+    explicit Ref(PyObject* p) noexcept : ptr_(p) {}
+    PyObject* ptr_ = nullptr;
+};
+
+}  // namespace pemrik

@@ -1,0 +1,106 @@
+// Class creation from static descriptions, registration in the module, the
+// conversion error of instance checks and the refusing constructor.
+#include "module/types.hpp"
+
+#include <string>
+
+#include "core/format.hpp"
+#include "module/compat.hpp"
+#include "module/convert.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr std::string_view msg_class_init_failed = "An error occurred while initializing class {}";
+constexpr std::string_view msg_type_object_failed = "failed to create type object for {}";
+constexpr std::string_view msg_conversion = "'{}' object cannot be converted to '{}'";
+constexpr std::string_view msg_no_constructor = "No constructor defined for {}";
+constexpr std::string_view unknown_type_name = "<failed to extract type name>";
+constexpr std::string_view unknown_class_name = "<unknown>";
+
+void make_class(ClassInfo& info) {
+    if (!info.object) {
+        PyObject* cls = PyType_FromSpec(info.spec);
+        if (!cls) throw_python_error();
+        if (info.object)
+            Py_DECREF(cls);  // made meanwhile by another thread: the first one stays
+        else
+            info.object = cls;
+    }
+    // Stored before the attributes are filled: the attribute values are
+    // instances of the class itself and ask for it while this step runs.
+    if (info.fill_attributes && !info.attributes_filled && !info.filling) {
+        info.filling = true;
+        try {
+            info.fill_attributes(info.object);
+        } catch (...) {
+            info.filling = false;
+            throw;
+        }
+        info.filling = false;
+        info.attributes_filled = true;
+    }
+}
+
+// The text of a str object, or fallback when obj is null or not valid text.
+std::string text_or(Ref obj, std::string_view fallback) {
+    if (obj) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj.get(), &size))
+            return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    PyErr_Clear();
+    return std::string(fallback);
+}
+
+}  // namespace
+
+PyObject* class_object(ClassInfo& info) {
+    try {
+        make_class(info);
+    } catch (const PythonError&) {
+        // Out of memory stays MemoryError, as everywhere else in the module.
+        if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
+        raise_from_current(PyExc_RuntimeError, format(msg_class_init_failed, info.name));
+    }
+    return info.object;
+}
+
+PyObject* class_for_use(ClassInfo& info) {
+    if (info.object && (info.attributes_filled || !info.fill_attributes || info.filling))
+        return info.object;
+    try {
+        return class_object(info);
+    } catch (const PythonError&) {
+        PyErr_Print();
+        panic(format(msg_type_object_failed, info.name));
+    }
+}
+
+void register_class(PyObject* module, ClassInfo& info) {
+    PyObject* cls = class_object(info);
+    Ref name = check(PyUnicode_FromString(info.name));
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
+        PyErr_Clear();
+        all = check(PyList_New(0));
+        check(PyObject_SetAttrString(module, "__all__", all.get()));
+    }
+    check(PyList_Append(all.get(), name.get()));
+    check(PyObject_SetAttr(module, name.get(), cls));
+}
+
+void raise_conversion_error(PyObject* obj, const char* target) {
+    std::string source = text_or(Ref::steal(PyType_GetQualName(Py_TYPE(obj))), unknown_type_name);
+    raise(PyExc_TypeError, format(msg_conversion, source, target));
+}
+
+PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
+    return guarded([&]() -> Ref {
+        std::string name = text_or(Ref::steal(PyType_GetName(cls)), unknown_class_name);
+        raise(PyExc_TypeError, format(msg_no_constructor, name));
+    });
+}
+
+}  // namespace pemrik

@@ -1,0 +1,101 @@
+// Classes made from static descriptions, and their instances: each instance
+// holds one C++ record, constructed in place, and an atomic borrow flag.
+#pragma once
+
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "module/call.hpp"
+#include "module/errors.hpp"
+#include "module/ref.hpp"
+
+namespace pemrik {
+
+// One class of the module: its description and its process-wide class object.
+struct ClassInfo {
+    const char* name;                        // "Pemrik"
+    PyType_Spec* spec;
+    void (*fill_attributes)(PyObject* cls);  // class attributes, or null; throws
+    PyObject* object = nullptr;              // made once, kept for the process
+    bool attributes_filled = false;
+    bool filling = false;
+};
+
+// The class object, made on first need. A failure raises the RuntimeError
+// chain "An error occurred while initializing class NAME".
+PyObject* class_object(ClassInfo& info);
+
+// The class object for an instance check or creation outside registration: a
+// failure to make it is printed and becomes an internal failure.
+PyObject* class_for_use(ClassInfo& info);
+
+// Adds the class to the module under its name and lists it in __all__.
+void register_class(PyObject* module, ClassInfo& info);
+
+// TypeError "'{}' object cannot be converted to '{}'" for obj's type.
+[[noreturn]] void raise_conversion_error(PyObject* obj, const char* target);
+
+// The refusing constructor of a class without one.
+PyObject* refuse_construction(PyTypeObject* cls, PyObject* args, PyObject* kwargs);
+
+// Layout of every instance: header, record, borrow flag.
+template <class Record>
+struct Instance {
+    PyObject_HEAD
+    Record record;
+    std::atomic<std::uint64_t> borrow;
+};
+
+// A class of the module, as templates below see it:
+//   struct SomeClass { using Record = ...; static ClassInfo info; };
+template <class C>
+using InstanceOf = Instance<typename C::Record>;
+
+// New instance of cls (the class itself or the type passed to __new__)
+// owning record.
+template <class C>
+Ref new_instance(PyTypeObject* cls, typename C::Record&& record) {
+    allocfunc alloc = cls->tp_alloc ? cls->tp_alloc : PyType_GenericAlloc;
+    Ref obj = check(alloc(cls, 0));
+    auto* inst = reinterpret_cast<InstanceOf<C>*>(obj.get());
+    new (&inst->record) typename C::Record(std::move(record));
+    new (&inst->borrow) std::atomic<std::uint64_t>(0);
+    return obj;
+}
+
+// The deallocation slot: drop the record, free the memory, then drop the
+// reference to the class that every instance of a heap class holds.
+template <class C>
+void deallocate(PyObject* self) {
+    guarded_unraisable(self, [&] {
+        using Record = typename C::Record;
+        auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
+        inst->record.~Record();
+        inst->borrow.~atomic();
+    });
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The instance behind obj if it is one of class C, else null. Never raises
+// but for a class object that cannot be made.
+template <class C>
+InstanceOf<C>* as_instance(PyObject* obj) {
+    auto* cls = reinterpret_cast<PyTypeObject*>(class_for_use(C::info));
+    if (Py_TYPE(obj) != cls && !PyType_IsSubtype(Py_TYPE(obj), cls)) return nullptr;
+    return reinterpret_cast<InstanceOf<C>*>(obj);
+}
+
+// The instance check: the instance, or the conversion error naming the class.
+template <class C>
+InstanceOf<C>* checked_instance(PyObject* obj) {
+    if (auto* inst = as_instance<C>(obj)) return inst;
+    raise_conversion_error(obj, C::info.name);
+}
+
+}  // namespace pemrik

@@ -1,0 +1,40 @@
+// The module's three classes as the frame sees them, and the conversions the
+// request model offers to the rest of the module.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+#include <vector>
+
+#include "module/types.hpp"
+#include "request/record.hpp"
+
+namespace pemrik {
+
+struct MethodClass {
+    using Record = Method;
+    static ClassInfo info;
+};
+
+struct RequestClass {
+    using Record = Request;
+    static ClassInfo info;
+};
+
+struct CollectionClass {
+    // Absent until a list is given or a request added.
+    using Record = std::optional<std::vector<Request>>;
+    static ClassInfo info;
+};
+
+// The method value of an HTTPMETHOD member.
+Method method_from(PyObject* obj);
+
+// A deep copy of the record of a Pemrik instance.
+Request request_from(PyObject* obj);
+
+// A new list of new Pemrik instances, one per record, in order.
+Ref requests_to_list(std::vector<Request>&& records);
+
+}  // namespace pemrik

@@ -1,0 +1,14 @@
+// Renders a request as a curl command line that a POSIX shell reads back word
+// for word: measure first, then write into memory of exactly that size.
+#pragma once
+
+#include "request/record.hpp"
+
+namespace pemrik::curl {
+
+TextSize measure(const Request& request);
+
+// Writes exactly measure(request).bytes bytes at out; returns the end.
+char* write(const Request& request, char* out);
+
+}  // namespace pemrik::curl

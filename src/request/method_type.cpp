@@ -1,0 +1,88 @@
+// HTTPMETHOD: the nine request methods as fixed class attributes.
+//
+//   class HTTPMETHOD:
+//       GET: HTTPMETHOD; POST: HTTPMETHOD; ...; CONNECT: HTTPMETHOD
+//       def __new__(cls, *args, **kwargs): raise TypeError("No constructor defined for HTTPMETHOD")
+//       def __repr__(self): return "HTTPMETHOD." + name      # also str()
+//       def __int__(self): return value                      # 0 .. 8
+//       def __eq__(self, other): equal values, HTTPMETHOD members only
+//       __hash__ = None
+#include <array>
+#include <string>
+
+#include "core/format.hpp"
+#include "module/borrow.hpp"
+#include "module/call.hpp"
+#include "request/classes.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr std::string_view msg_member_failed = "An error occurred while initializing `HTTPMETHOD.{}`";
+constexpr std::string_view msg_dict_failed = "An error occurred while initializing `HTTPMETHOD.__dict__`";
+
+PyObject* method_repr(PyObject* self) {
+    return guarded([&] {
+        auto text = repr_of(*Shared<MethodClass>::take(self));
+        return check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    });
+}
+
+PyObject* method_int(PyObject* self) {
+    return guarded([&] {
+        return check(PyLong_FromLong(static_cast<long>(*Shared<MethodClass>::take(self))));
+    });
+}
+
+PyObject* method_richcompare(PyObject* self, PyObject* other, int op) {
+    return guarded([&] {
+        auto mine = Shared<MethodClass>::try_take(self);
+        if (!mine) return Ref::borrow(Py_NotImplemented);
+        auto theirs = Shared<MethodClass>::try_take(other);
+        if (!theirs || (op != Py_EQ && op != Py_NE)) return Ref::borrow(Py_NotImplemented);
+        return Ref::borrow((*mine == *theirs) == (op == Py_EQ) ? Py_True : Py_False);
+    });
+}
+
+void fill_members(PyObject* cls) {
+    std::array<Ref, method_count> members;
+    for (std::size_t i = 0; i < method_count; ++i) {
+        try {
+            members[i] = new_instance<MethodClass>(reinterpret_cast<PyTypeObject*>(cls),
+                                                   static_cast<Method>(i));
+        } catch (const PythonError&) {
+            raise_from_current(PyExc_RuntimeError, format(msg_member_failed, method_names[i]));
+        }
+    }
+    for (std::size_t i = 0; i < method_count; ++i) {
+        std::string name(method_names[i]);
+        if (PyObject_SetAttrString(cls, name.c_str(), members[i].get()) < 0)
+            raise_from_current(PyExc_RuntimeError, msg_dict_failed);
+    }
+}
+
+PyType_Slot slots[] = {
+    {Py_tp_repr, reinterpret_cast<void*>(method_repr)},
+    {Py_nb_int, reinterpret_cast<void*>(method_int)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(method_richcompare)},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<MethodClass>)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    .name = "builtins.HTTPMETHOD",
+    .basicsize = sizeof(InstanceOf<MethodClass>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = slots,
+};
+
+}  // namespace
+
+ClassInfo MethodClass::info = {"HTTPMETHOD", &spec, fill_members};
+
+Method method_from(PyObject* obj) { return *Shared<MethodClass>::take(obj); }
+
+}  // namespace pemrik

@@ -1,0 +1,79 @@
+// Pemrik: one immutable HTTP request.
+//
+//   class Pemrik:
+//       def __new__(cls, url: str, headers: Sequence[tuple[str, str]],
+//                   method: HTTPMETHOD, body: str | None = None): ...
+//       def get_request_command(self) -> str: ...   # the curl command line
+#include "module/binding.hpp"
+#include "module/borrow.hpp"
+#include "module/call.hpp"
+#include "module/convert.hpp"
+#include "request/classes.hpp"
+#include "request/curl.hpp"
+
+namespace pemrik {
+namespace {
+
+constexpr const char* parameters[] = {"url", "headers", "method", "body"};
+constexpr Signature signature = {"Pemrik", "__new__", parameters, 3};
+
+// Arguments are converted in parameter order; the first failure ends the call.
+PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        PyObject* slot[std::size(parameters)] = {};
+        bind(signature, args, kwargs, slot);
+        Request request;
+        request.url = convert_argument("url", [&] { return to_text(slot[0]); });
+        request.headers = convert_argument("headers", [&] { return to_list<Header>(slot[1], to_header); });
+        request.method = convert_argument("method", [&] { return method_from(slot[2]); });
+        if (slot[3] && slot[3] != Py_None)
+            request.body = convert_argument("body", [&] { return to_text(slot[3]); });
+        return new_instance<RequestClass>(cls, std::move(request));
+    });
+}
+
+PyObject* get_request_command(PyObject* self, PyObject*) {
+    return guarded([&] {
+        auto request = Shared<RequestClass>::take(self);
+        return make_str(curl::measure(*request), [&](char* out) { curl::write(*request, out); });
+    });
+}
+
+PyMethodDef methods[] = {
+    {"get_request_command", get_request_command, METH_NOARGS, "get_request_command($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("Pemrik(url, headers, method, body=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(request_new)},
+    {Py_tp_methods, methods},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<RequestClass>)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    .name = "builtins.Pemrik",
+    .basicsize = sizeof(InstanceOf<RequestClass>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = slots,
+};
+
+}  // namespace
+
+ClassInfo RequestClass::info = {"Pemrik", &spec, nullptr};
+
+Request request_from(PyObject* obj) { return *Shared<RequestClass>::take(obj); }
+
+Ref requests_to_list(std::vector<Request>&& records) {
+    auto* cls = reinterpret_cast<PyTypeObject*>(class_for_use(RequestClass::info));
+    Ref list = check(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    for (std::size_t i = 0; i < records.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        new_instance<RequestClass>(cls, std::move(records[i])).release());
+    return list;
+}
+
+}  // namespace pemrik
