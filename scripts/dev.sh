@@ -2,6 +2,7 @@
 # Sets up everything pemrik needs and runs one task:
 #   bash scripts/dev.sh demo    build, install, run examples/demo.py
 #   bash scripts/dev.sh test    build, install, run the whole test suite
+# Other tasks: see scripts/tasks/ and README.
 # Each task finds the interpreter itself (PEMRIK_PYTHON=3.12 picks another
 # minor version), keeps its own virtual environment in .venv-<version>, and
 # rebuilds the module incrementally.
@@ -10,6 +11,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 want=${PEMRIK_PYTHON:-3.13}
+# PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
+# runs at once do not share them.
+slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
 
 say() { printf 'pemrik: %s\n' "$*" >&2; }
 
@@ -60,7 +64,7 @@ need_command() {
 setup_venv() {
     local python
     python=$(find_python)
-    venv="$root/.venv-$want"
+    venv="$root/.venv-$want$slot"
     if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c "" 2>/dev/null; then
         say "creating $venv with $python"
         rm -rf "$venv"
@@ -79,7 +83,8 @@ setup_venv() {
 # Builds the module (incrementally, in build/) and installs it into the venv.
 install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
-        --no-build-isolation --no-deps --force-reinstall "$@" .
+        --no-build-isolation --no-deps --force-reinstall \
+        --config-settings=build-dir="build/{wheel_tag}$slot" "$@" .
 }
 
 case "${1:-}" in
@@ -98,7 +103,15 @@ case "${1:-}" in
         exec "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
         ;;
     *)
-        echo "usage: bash scripts/dev.sh demo|test [pytest arguments]" >&2
-        exit 2
+        # Further tasks live in scripts/tasks/NAME.sh and use the functions above.
+        task="$root/scripts/tasks/${1:-}.sh"
+        if [ -n "${1:-}" ] && [ -f "$task" ]; then
+            shift
+            source "$task"
+        else
+            tasks=$(ls "$root/scripts/tasks" 2>/dev/null | sed 's/\.sh$//' | tr '\n' '|')
+            echo "usage: bash scripts/dev.sh demo|test|${tasks%|} [arguments]" >&2
+            exit 2
+        fi
         ;;
 esac

@@ -1,0 +1,5 @@
+import pemrik
+
+
+def test_import():
+    assert pemrik.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
