@@ -42,8 +42,14 @@ PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         bind(add_signature, args, nargs, kwnames, slot);
         auto collection = Exclusive<CollectionClass>::take(self);
         Request request = convert_argument("pemrik", [&] { return request_from(slot[0]); });
-        if (!*collection) collection->emplace();
-        (*collection)->push_back(std::move(request));
+        // Either branch leaves the collection as it was if memory runs out.
+        if (*collection) {
+            (*collection)->push_back(std::move(request));
+        } else {
+            std::vector<Request> first;
+            first.push_back(std::move(request));
+            *collection = std::move(first);
+        }
         return Ref::borrow(Py_None);
     });
 }
@@ -52,7 +58,7 @@ PyObject* get_collection(PyObject* self, PyObject*) {
     return guarded([&] {
         auto collection = Shared<CollectionClass>::take(self);
         if (!*collection) return Ref::borrow(Py_None);
-        return requests_to_list(std::vector<Request>(**collection));
+        return requests_to_list(**collection);
     });
 }
 
@@ -62,7 +68,7 @@ PyObject* export_collection(PyObject* self, PyObject*) {
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
         if (requests)
             if (auto bad = document::first_uncuttable(*requests))
-                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url.view()));
+                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url().text));
         return make_str(document::measure(requests),
                         [&](char* out) { document::write(requests, out); });
     });

@@ -35,13 +35,31 @@ constexpr unsigned extra_bytes(unsigned char c) {
 namespace detail {
 constexpr std::uint64_t ones = 0x0101010101010101ull;
 constexpr std::uint64_t highs = 0x8080808080808080ull;
-// Nonzero when a byte of w is below 0x20, a quote, a backslash or >= 0x80.
-inline std::uint64_t needs_look(std::uint64_t w) {
-    auto below = [](std::uint64_t x, unsigned n) { return (x - ones * n) & ~x; };
-    auto equal = [&](std::uint64_t x, unsigned char c) { return below(x ^ (ones * c), 1); };
-    return (below(w, 0x20) | equal(w, '"') | equal(w, '\\') | w) & highs;
+// High bit set in each byte of x below n (n <= 128). A byte above a flagged
+// one may be flagged falsely, never the lowest: its position is exact.
+inline std::uint64_t bytes_below(std::uint64_t x, unsigned n) { return (x - ones * n) & ~x & highs; }
+inline std::uint64_t bytes_equal(std::uint64_t x, unsigned char c) { return bytes_below(x ^ (ones * c), 1); }
+// Flags bytes that JSON escapes: below 0x20, quote, backslash.
+inline std::uint64_t escape_mask(std::uint64_t w) {
+    return bytes_below(w, 0x20) | bytes_equal(w, '"') | bytes_equal(w, '\\');
+}
+// Nonzero when a byte of w needs escaping or is not ASCII.
+inline std::uint64_t needs_look(std::uint64_t w) { return escape_mask(w) | (w & highs); }
+inline std::uint64_t load8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
 }
 }  // namespace detail
+
+// The first byte at or after p (before end) equal to c, or end. Eight bytes
+// at a time.
+inline const char* find_byte(const char* p, const char* end, unsigned char c) {
+    for (; end - p >= 8; p += 8)
+        if (auto m = detail::bytes_equal(detail::load8(p), c)) return p + (__builtin_ctzll(m) >> 3);
+    while (p < end && static_cast<unsigned char>(*p) != c) ++p;
+    return p;
+}
 
 // Facts about a text that its JSON string form depends on.
 struct Facts {
@@ -55,9 +73,7 @@ inline Facts scan(std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();
     while (end - p >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        if (detail::needs_look(w) == 0) {
+        if (detail::needs_look(detail::load8(p)) == 0) {
             p += 8;
             continue;
         }
@@ -75,6 +91,14 @@ inline Facts scan(std::string_view text) {
     return facts;
 }
 
+// The first byte at or after p (before end) that needs escaping, or end.
+inline const char* find_escape(const char* p, const char* end) {
+    for (; end - p >= 8; p += 8)
+        if (auto m = detail::escape_mask(detail::load8(p))) return p + (__builtin_ctzll(m) >> 3);
+    while (p < end && escape_table[static_cast<unsigned char>(*p)] == 0) ++p;
+    return p;
+}
+
 // Writes text escaped (without the surrounding quotes) and returns the end.
 // Plain runs between escapes are copied whole.
 inline char* write_escaped(std::string_view text, char* out) {
@@ -82,10 +106,9 @@ inline char* write_escaped(std::string_view text, char* out) {
     const char* p = text.data();
     const char* end = p + text.size();
     const char* run = p;
-    for (; p < end; ++p) {
+    for (; (p = find_escape(p, end)) < end; ++p) {
         auto c = static_cast<unsigned char>(*p);
         char e = escape_table[c];
-        if (e == 0) continue;
         std::memcpy(out, run, static_cast<std::size_t>(p - run));
         out += p - run;
         run = p + 1;

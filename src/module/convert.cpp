@@ -18,20 +18,20 @@ std::string lossy_utf8(PyObject* str) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-Text to_text(PyObject* obj) {
+std::string_view utf8_of(PyObject* obj) {
     if (!PyUnicode_Check(obj)) raise_conversion_error(obj, "PyString");
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
     if (!utf8) throw_python_error();
-    return Text(std::string_view(utf8, static_cast<std::size_t>(size)));
+    return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
-Header to_header(PyObject* obj) {
+HeaderView header_of(PyObject* obj) {
     if (!PyTuple_Check(obj)) raise_conversion_error(obj, "PyTuple");
     const Py_ssize_t length = PyTuple_GET_SIZE(obj);
     if (length != 2) raise(PyExc_ValueError, format(msg_tuple_length, 2, length));
-    Text name = to_text(PyTuple_GET_ITEM(obj, 0));
-    return Header{std::move(name), to_text(PyTuple_GET_ITEM(obj, 1))};
+    const auto name = utf8_of(PyTuple_GET_ITEM(obj, 0));
+    return HeaderView{name, utf8_of(PyTuple_GET_ITEM(obj, 1))};
 }
 
 }  // namespace pemrik

@@ -24,23 +24,27 @@ inline constexpr std::string_view msg_tuple_length =
 // For messages only. Never fails but for memory.
 std::string lossy_utf8(PyObject* str);
 
-// A str (or subclass) as a text; other objects raise the conversion error,
-// lone surrogates the interpreter's UnicodeEncodeError.
-Text to_text(PyObject* obj);
+// The UTF-8 of a str (or subclass), valid as long as the str lives; other
+// objects raise the conversion error, lone surrogates the interpreter's
+// UnicodeEncodeError.
+std::string_view utf8_of(PyObject* obj);
 
-// A tuple (or subclass) of exactly two str as a header pair.
-Header to_header(PyObject* obj);
+// A tuple (or subclass) of exactly two str as a header pair, valid as long
+// as the tuple lives.
+HeaderView header_of(PyObject* obj);
 
 // A sequence that is not a str, item by item in iteration order. The
 // reported length only reserves room, within a bound, and never limits or
-// pads the items.
+// pads the items. Items that only the iteration held are kept in keep_alive
+// (when given), for results that point into them.
 template <class Item, class Convert>
-std::vector<Item> to_list(PyObject* obj, Convert convert) {
+std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep_alive = nullptr) {
     constexpr Py_ssize_t most_reserved = 4096;
     std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
     // Item conversions run no script code, so an exact list or tuple can be
-    // walked in place; a list is re-measured at each step all the same.
+    // walked in place and holds its items meanwhile; a list is re-measured at
+    // each step all the same.
     if (PyList_CheckExact(obj)) {
         items.reserve(static_cast<std::size_t>(PyList_GET_SIZE(obj)));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
@@ -60,7 +64,10 @@ std::vector<Item> to_list(PyObject* obj, Convert convert) {
     if (hint < 0) PyErr_Clear();
     items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(hint, 0, most_reserved)));
     Ref iterator = check(PyObject_GetIter(obj));
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) items.push_back(convert(item.get()));
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        items.push_back(convert(item.get()));
+        if (keep_alive) keep_alive->push_back(std::move(item));
+    }
     if (PyErr_Occurred()) throw_python_error();
     return items;
 }

@@ -34,7 +34,7 @@ Method method_from(PyObject* obj);
 // A deep copy of the record of a Pemrik instance.
 Request request_from(PyObject* obj);
 
-// A new list of new Pemrik instances, one per record, in order.
-Ref requests_to_list(std::vector<Request>&& records);
+// A new list of new Pemrik instances, each holding a copy of one record, in order.
+Ref requests_to_list(const std::vector<Request>& records);
 
 }  // namespace pemrik

@@ -79,41 +79,36 @@ char* put_in_single_quotes(char* out, std::string_view text) {
                        [](char* o, char) { return put(o, quote_in_single_quotes); });
 }
 
-std::string_view body_opening(const Text& body) {
-    return !body.empty() && body.view().front() == '@' ? raw_body_start : body_start;
+std::string_view body_opening(std::string_view body) {
+    return !body.empty() && body.front() == '@' ? raw_body_start : body_start;
 }
 
 }  // namespace
 
 TextSize measure(const Request& request) {
-    TextSize size;
-    size.add(command_start);
-    size.add(name_of(request.method));
-    size.add(1);
-    const auto url = request.url.view();
-    size.add(url);
-    size.ascii = request.url.ascii();
-    if (!is_bare(url)) size.add(2 + 3 * count(url, single_quote));
-    for (const auto& h : request.headers) {
-        size.add(header_start.size() + name_value_separator.size() + header_end.size());
-        size.add(h.name.size() + count(h.name.view(), dq_escaped));
-        size.add(h.value.size() + count(h.value.view(), dq_escaped));
-        size.ascii &= h.name.ascii() && h.value.ascii();
+    std::size_t bytes = command_start.size() + name_of(request.method()).size() + 1;
+    const auto url = request.url().text;
+    bytes += url.size();
+    if (!is_bare(url)) bytes += 2 + 3 * count(url, single_quote);
+    for (std::size_t i = 0; i < request.header_count(); ++i) {
+        const auto name = request.header_name(i).text;
+        const auto value = request.header_value(i).text;
+        bytes += header_start.size() + name_value_separator.size() + header_end.size();
+        bytes += name.size() + count(name, dq_escaped) + value.size() + count(value, dq_escaped);
     }
-    if (request.body) {
-        const auto& body = *request.body;
-        size.add(body_opening(body).size() + single_quote_end.size());
-        size.add(body.size() + 3 * count(body.view(), single_quote));
-        size.ascii &= body.ascii();
+    if (request.has_body()) {
+        const auto body = request.body().text;
+        bytes += body_opening(body).size() + single_quote_end.size();
+        bytes += body.size() + 3 * count(body, single_quote);
     }
-    return size;
+    return {bytes, request.ascii()};
 }
 
 char* write(const Request& request, char* out) {
     out = put(out, command_start);
-    out = put(out, name_of(request.method));
+    out = put(out, name_of(request.method()));
     *out++ = ' ';
-    const auto url = request.url.view();
+    const auto url = request.url().text;
     if (is_bare(url)) {
         out = put(out, url);
     } else {
@@ -126,16 +121,17 @@ char* write(const Request& request, char* out) {
         *o++ = c;
         return o;
     };
-    for (const auto& h : request.headers) {
+    for (std::size_t i = 0; i < request.header_count(); ++i) {
         out = put(out, header_start);
-        out = put_escaped(out, h.name.view(), dq_escaped, backslashed);
+        out = put_escaped(out, request.header_name(i).text, dq_escaped, backslashed);
         out = put(out, name_value_separator);
-        out = put_escaped(out, h.value.view(), dq_escaped, backslashed);
+        out = put_escaped(out, request.header_value(i).text, dq_escaped, backslashed);
         out = put(out, header_end);
     }
-    if (request.body) {
-        out = put(out, body_opening(*request.body));
-        out = put_in_single_quotes(out, request.body->view());
+    if (request.has_body()) {
+        const auto body = request.body().text;
+        out = put(out, body_opening(body));
+        out = put_in_single_quotes(out, body);
         out = put(out, single_quote_end);
     }
     return out;

@@ -22,13 +22,16 @@ PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         PyObject* slot[std::size(parameters)] = {};
         bind(signature, args, kwargs, slot);
-        Request request;
-        request.url = convert_argument("url", [&] { return to_text(slot[0]); });
-        request.headers = convert_argument("headers", [&] { return to_list<Header>(slot[1], to_header); });
-        request.method = convert_argument("method", [&] { return method_from(slot[2]); });
-        if (slot[3] && slot[3] != Py_None)
-            request.body = convert_argument("body", [&] { return to_text(slot[3]); });
-        return new_instance<RequestClass>(cls, std::move(request));
+        // The views point into the argument objects, and into header items
+        // that only the iteration held; those are kept until the record is made.
+        std::vector<Ref> items;
+        const auto url = convert_argument("url", [&] { return utf8_of(slot[0]); });
+        const auto headers =
+            convert_argument("headers", [&] { return to_list<HeaderView>(slot[1], header_of, &items); });
+        const auto method = convert_argument("method", [&] { return method_from(slot[2]); });
+        std::optional<std::string_view> body;
+        if (slot[3] && slot[3] != Py_None) body = convert_argument("body", [&] { return utf8_of(slot[3]); });
+        return new_instance<RequestClass>(cls, Request(url, headers, method, body));
     });
 }
 
@@ -67,12 +70,12 @@ ClassInfo RequestClass::info = {"Pemrik", &spec, nullptr};
 
 Request request_from(PyObject* obj) { return *Shared<RequestClass>::take(obj); }
 
-Ref requests_to_list(std::vector<Request>&& records) {
+Ref requests_to_list(const std::vector<Request>& records) {
     auto* cls = reinterpret_cast<PyTypeObject*>(class_for_use(RequestClass::info));
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(records.size())));
     for (std::size_t i = 0; i < records.size(); ++i)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        new_instance<RequestClass>(cls, std::move(records[i])).release());
+                        new_instance<RequestClass>(cls, Request(records[i])).release());
     return list;
 }
 
