@@ -59,8 +59,10 @@ PyObject* class_object(ClassInfo& info) {
     try {
         make_class(info);
     } catch (const PythonError&) {
-        // Out of memory stays MemoryError, as everywhere else in the module.
-        if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
+        // Out of memory stays MemoryError, as everywhere else in the module;
+        // a failure the interpreter reported without an exception becomes
+        // SystemError at the boundary.
+        if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
         raise_from_current(PyExc_RuntimeError, format(msg_class_init_failed, info.name));
     }
     return info.object;
