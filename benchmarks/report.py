@@ -1,0 +1,137 @@
+"""The results table (console and markdown), the machine description and the plot."""
+
+import datetime
+import os
+import platform
+import subprocess
+from dataclasses import dataclass
+
+
+@dataclass
+class Row:
+    workload: str
+    contender: str
+    value: str = ""
+    ratio: str = ""
+    target: str = ""
+    result: str = ""
+
+
+def duration(seconds):
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("µs", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+def size(n_bytes):
+    for unit, scale in (("GB", 1 << 30), ("MB", 1 << 20), ("kB", 1 << 10)):
+        if abs(n_bytes) >= scale:
+            return f"{n_bytes / scale:.3g} {unit}"
+    return f"{n_bytes:.0f} B"
+
+
+def verdict(value, at_least=None, at_most=None):
+    ok = (at_least is None or value >= at_least) and (at_most is None or value <= at_most)
+    return "met" if ok else "NOT MET"
+
+
+def table(rows):
+    header = Row("workload", "contender", "measured (median)", "ratio", "target", "result")
+    cells = [[r.workload, r.contender, r.value, r.ratio, r.target, r.result] for r in [header, *rows]]
+    widths = [max(len(c[i]) for c in cells) for i in range(6)]
+    lines = []
+    for k, c in enumerate(cells):
+        lines.append("| " + " | ".join(t.ljust(w) for t, w in zip(c, widths)) + " |")
+        if k == 0:
+            lines.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    return "\n".join(lines)
+
+
+def _cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or platform.machine()
+
+
+def _revision(root):
+    try:
+        head = subprocess.run(["git", "-C", root, "rev-parse", "--short", "HEAD"],
+                              capture_output=True, text=True, timeout=10).stdout.strip()
+        dirty = subprocess.run(["git", "-C", root, "status", "--porcelain", "--", "src"],
+                               capture_output=True, text=True, timeout=10).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        return "unknown"
+    return (head or "unknown") + (" with uncommitted changes in src/" if dirty else "")
+
+
+def machine(root):
+    usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    load = ", ".join(f"{x:.2f}" for x in os.getloadavg()) if hasattr(os, "getloadavg") else "n/a"
+    return {
+        "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "cpu": _cpu_model(),
+        "cores": f"{os.cpu_count()} ({usable} usable)",
+        "python": f"{platform.python_implementation()} {platform.python_version()}",
+        "system": platform.platform(),
+        "pemrik": _revision(root),
+        "load": load,
+    }
+
+
+def markdown(info, mode, rows, notes, plot_name):
+    lines = [
+        "# pemrik benchmark results",
+        "",
+        f"- date: {info['date']}",
+        f"- machine: {info['cpu']}, {info['cores']} cores, {info['system']}",
+        f"- Python: {info['python']}",
+        f"- pemrik: revision {info['pemrik']}",
+        f"- run: {mode}; load average at start {info['load']}",
+        "",
+        table(rows),
+        "",
+    ]
+    if notes:
+        lines += ["Notes:", ""] + [f"- {n}" for n in notes] + [""]
+    if plot_name:
+        lines += [f"![export time against collection size]({plot_name})", ""]
+    return "\n".join(lines)
+
+
+def plot(scaling, path, title):
+    """Log-log plot of export time against size; False when matplotlib is missing."""
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return False
+    fig, ax = plt.subplots(figsize=(7, 4.8))
+    for name, points in scaling.items():
+        xs = [n for n, _ in points]
+        ys = [t for _, t in points]
+        style = dict(linewidth=2.5, zorder=3) if name.startswith("pemrik") else dict(linewidth=1.3)
+        ax.plot(xs, ys, marker="o", label=name, **style)
+    mine = next((points for name, points in scaling.items() if name.startswith("pemrik")), None)
+    if mine and len(mine) > 1:
+        n0, t0 = mine[len(mine) // 2]
+        xs = [n for n, _ in mine]
+        ax.plot(xs, [t0 * n / n0 for n in xs], linestyle=":", color="gray", linewidth=1,
+                label=f"linear through pemrik at {n0:,}")
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel("requests in the collection")
+    ax.set_ylabel("export time, s (median CPU time)")
+    ax.set_title(title)
+    ax.grid(True, which="both", alpha=0.3)
+    ax.legend(fontsize=8)
+    fig.tight_layout()
+    fig.savefig(path, dpi=120)
+    plt.close(fig)
+    return True
