@@ -85,7 +85,7 @@ void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
             return;
         }
     } else {
-        PyErr_Clear();  // a name that is not valid text matches no parameter
+        clear_error_unless_out_of_memory();  // a name that is not valid text matches no parameter
     }
     Ref text = check(PyObject_Str(key));
     raise(PyExc_TypeError,
@@ -134,6 +134,7 @@ void name_argument_error(const char* parameter) {
     if (Ref text = Ref::steal(PyObject_Str(caught.get()))) {
         message = lossy_utf8(text.get());
     } else {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
         PyErr_WriteUnraisable(caught.get());
         Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(caught.get())));
         Py_ssize_t size = 0;
@@ -141,7 +142,7 @@ void name_argument_error(const char* parameter) {
         if (utf8) {
             message = format(msg_unprintable, std::string_view(utf8, static_cast<std::size_t>(size)));
         } else {
-            PyErr_Clear();
+            clear_error_unless_out_of_memory();
             message = msg_unprintable_unknown;
         }
     }

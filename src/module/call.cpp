@@ -125,6 +125,11 @@ void fail_unraisable(PyObject* obj) noexcept {
 
 void throw_python_error() { throw PythonError{}; }
 
+void clear_error_unless_out_of_memory() {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
+    PyErr_Clear();
+}
+
 void raise(PyObject* type, std::string_view message) {
     Ref text = check(PyUnicode_FromStringAndSize(message.data(),
                                                  static_cast<Py_ssize_t>(message.size())));

@@ -72,6 +72,11 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep
     return items;
 }
 
+// Asks the kernel to back a large output buffer with huge pages, when it
+// can: writing tens of MB into fresh memory otherwise costs a page fault per
+// 4 KiB, more than the writing itself.
+void advise_large_output(char* data, std::size_t bytes) noexcept;
+
 // A new str holding a rendered text: measure() gives its size, write(out)
 // fills exactly that many bytes. ASCII text is written straight into the str.
 template <class Write>
@@ -80,10 +85,13 @@ Ref make_str(TextSize size, Write write) {
     const auto n = static_cast<Py_ssize_t>(size.bytes);
     if (size.ascii) {
         Ref str = check(PyUnicode_New(n, 127));
-        write(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get())));
+        auto data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get()));
+        advise_large_output(data, size.bytes);
+        write(data);
         return str;
     }
     auto buffer = std::make_unique_for_overwrite<char[]>(size.bytes);
+    advise_large_output(buffer.get(), size.bytes);
     write(buffer.get());
     return check(PyUnicode_DecodeUTF8(buffer.get(), n, nullptr));
 }

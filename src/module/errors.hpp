@@ -44,6 +44,11 @@ struct Panic {
 [[noreturn]] void panic(std::string message,
                         std::source_location where = std::source_location::current());
 
+// Discards the current exception where the module has a fallback for a
+// failed call; a MemoryError is raised on instead, since running out of
+// memory is never a reason to answer differently.
+void clear_error_unless_out_of_memory();
+
 // Takes over a new reference from the C API; throws PythonError on null.
 inline Ref check(PyObject* new_reference) {
     if (!new_reference) throw_python_error();

@@ -22,6 +22,7 @@ void make_class(ClassInfo& info) {
     if (!info.object) {
         PyObject* cls = PyType_FromSpec(info.spec);
         if (!cls) throw_python_error();
+        if (info.vectorcall) reinterpret_cast<PyTypeObject*>(cls)->tp_vectorcall = info.vectorcall;
         if (info.object)
             Py_DECREF(cls);  // made meanwhile by another thread: the first one stays
         else
@@ -49,7 +50,7 @@ std::string text_or(Ref obj, std::string_view fallback) {
         if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj.get(), &size))
             return std::string(utf8, static_cast<std::size_t>(size));
     }
-    PyErr_Clear();
+    clear_error_unless_out_of_memory();
     return std::string(fallback);
 }
 

@@ -20,6 +20,7 @@ struct ClassInfo {
     const char* name;                        // "Pemrik"
     PyType_Spec* spec;
     void (*fill_attributes)(PyObject* cls);  // class attributes, or null; throws
+    vectorcallfunc vectorcall = nullptr;     // calling the class without a tuple, or null
     PyObject* object = nullptr;              // made once, kept for the process
     bool attributes_filled = false;
     bool filling = false;

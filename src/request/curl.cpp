@@ -1,37 +1,20 @@
-// curl command lines: fixed pieces around shell-quoted fields.
+// curl command lines: fixed pieces around shell-quoted fields (shell.hpp).
 //
 //   curl -X METHOD URL [-H "NAME: VALUE"]... [-d 'BODY' | --data-raw 'BODY']
 //
-// The url is written bare when every byte is safe unquoted, else in single
-// quotes; header texts sit in double quotes with \ " $ ` escaped by a
-// backslash; the body sits in single quotes. A single quote inside single
-// quotes is written as '\'' (close, escaped quote, reopen).
+// The record knows how many bytes quoting adds to each of its texts, so
+// measuring is a sum and a text that needs nothing is copied whole.
 #include "request/curl.hpp"
 
-#include <array>
 #include <cstring>
 #include <string_view>
+
+#include "request/shell.hpp"
 
 namespace pemrik::curl {
 namespace {
 
-enum : unsigned char {
-    bare = 1,         // may stand unquoted in a url word
-    dq_escaped = 2,   // needs a backslash inside double quotes
-    single_quote = 4, // the single quote itself
-};
-
-constexpr std::array<unsigned char, 256> make_shell_table() {
-    std::array<unsigned char, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] |= bare;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] |= bare;
-    for (int c = '0'; c <= '9'; ++c) table[c] |= bare;
-    for (unsigned char c : std::string_view("@%+=:,./-_")) table[c] |= bare;
-    for (unsigned char c : std::string_view("\\\"$`")) table[c] |= dq_escaped;
-    table['\''] |= single_quote;
-    return table;
-}
-constexpr std::array<unsigned char, 256> shell = make_shell_table();
+using shell::Place;
 
 constexpr std::string_view command_start = "curl -X ";
 constexpr std::string_view header_start = " -H \"";
@@ -41,18 +24,10 @@ constexpr std::string_view body_start = " -d '";
 // curl reads "-d @name" from the file name; --data-raw takes "@" literally.
 constexpr std::string_view raw_body_start = " --data-raw '";
 constexpr std::string_view single_quote_end = "'";
-constexpr std::string_view quote_in_single_quotes = "'\\''";
 
-std::size_t count(std::string_view text, unsigned char kind) {
-    std::size_t n = 0;
-    for (unsigned char c : text) n += (shell[c] & kind) != 0;
-    return n;
-}
-
-bool is_bare(std::string_view url) {
-    for (unsigned char c : url)
-        if (!(shell[c] & bare)) return false;
-    return true;
+std::size_t added(Piece piece, Place place) {
+    return piece.shell_extra == Piece::unknown_extra ? shell::added_bytes(place, piece.text)
+                                                     : piece.shell_extra;
 }
 
 char* put(char* out, std::string_view text) {
@@ -66,7 +41,7 @@ char* put_escaped(char* out, std::string_view text, unsigned char kind, Escape e
     const char* run = text.data();
     const char* end = run + text.size();
     for (const char* p = run; p < end; ++p) {
-        if (!(shell[static_cast<unsigned char>(*p)] & kind)) continue;
+        if (!(shell::table[static_cast<unsigned char>(*p)] & kind)) continue;
         out = put(out, std::string_view(run, static_cast<std::size_t>(p - run)));
         out = escape(out, *p);
         run = p + 1;
@@ -74,9 +49,21 @@ char* put_escaped(char* out, std::string_view text, unsigned char kind, Escape e
     return put(out, std::string_view(run, static_cast<std::size_t>(end - run)));
 }
 
-char* put_in_single_quotes(char* out, std::string_view text) {
-    return put_escaped(out, text, single_quote,
-                       [](char* o, char) { return put(o, quote_in_single_quotes); });
+// The inside of a single-quoted word.
+char* put_in_single_quotes(char* out, Piece piece, std::size_t quoting) {
+    if (quoting == 0) return put(out, piece.text);
+    return put_escaped(out, piece.text, shell::single_quote,
+                       [](char* o, char) { return put(o, shell::quote_in_single_quotes); });
+}
+
+// The inside of a double-quoted word.
+char* put_in_double_quotes(char* out, Piece piece) {
+    if (added(piece, Place::double_quoted) == 0) return put(out, piece.text);
+    return put_escaped(out, piece.text, shell::dq_escaped, [](char* o, char c) {
+        *o++ = '\\';
+        *o++ = c;
+        return o;
+    });
 }
 
 std::string_view body_opening(std::string_view body) {
@@ -86,20 +73,19 @@ std::string_view body_opening(std::string_view body) {
 }  // namespace
 
 TextSize measure(const Request& request) {
-    std::size_t bytes = command_start.size() + name_of(request.method()).size() + 1;
-    const auto url = request.url().text;
-    bytes += url.size();
-    if (!is_bare(url)) bytes += 2 + 3 * count(url, single_quote);
+    const Piece url = request.url();
+    std::size_t bytes = command_start.size() + name_of(request.method()).size() + 1 +
+                        url.text.size() + added(url, Place::url);
     for (std::size_t i = 0; i < request.header_count(); ++i) {
-        const auto name = request.header_name(i).text;
-        const auto value = request.header_value(i).text;
-        bytes += header_start.size() + name_value_separator.size() + header_end.size();
-        bytes += name.size() + count(name, dq_escaped) + value.size() + count(value, dq_escaped);
+        const Piece name = request.header_name(i), value = request.header_value(i);
+        bytes += header_start.size() + name_value_separator.size() + header_end.size() +
+                 name.text.size() + added(name, Place::double_quoted) + value.text.size() +
+                 added(value, Place::double_quoted);
     }
     if (request.has_body()) {
-        const auto body = request.body().text;
-        bytes += body_opening(body).size() + single_quote_end.size();
-        bytes += body.size() + 3 * count(body, single_quote);
+        const Piece body = request.body();
+        bytes += body_opening(body.text).size() + single_quote_end.size() + body.text.size() +
+                 added(body, Place::single_quoted);
     }
     return {bytes, request.ascii()};
 }
@@ -108,30 +94,25 @@ char* write(const Request& request, char* out) {
     out = put(out, command_start);
     out = put(out, name_of(request.method()));
     *out++ = ' ';
-    const auto url = request.url().text;
-    if (is_bare(url)) {
-        out = put(out, url);
+    const Piece url = request.url();
+    if (const std::size_t quoting = added(url, Place::url); quoting == 0) {
+        out = put(out, url.text);
     } else {
         *out++ = '\'';
-        out = put_in_single_quotes(out, url);
+        out = put_in_single_quotes(out, url, quoting - 2);
         *out++ = '\'';
     }
-    auto backslashed = [](char* o, char c) {
-        *o++ = '\\';
-        *o++ = c;
-        return o;
-    };
     for (std::size_t i = 0; i < request.header_count(); ++i) {
         out = put(out, header_start);
-        out = put_escaped(out, request.header_name(i).text, dq_escaped, backslashed);
+        out = put_in_double_quotes(out, request.header_name(i));
         out = put(out, name_value_separator);
-        out = put_escaped(out, request.header_value(i).text, dq_escaped, backslashed);
+        out = put_in_double_quotes(out, request.header_value(i));
         out = put(out, header_end);
     }
     if (request.has_body()) {
-        const auto body = request.body().text;
-        out = put(out, body_opening(body));
-        out = put_in_single_quotes(out, body);
+        const Piece body = request.body();
+        out = put(out, body_opening(body.text));
+        out = put_in_single_quotes(out, body, added(body, Place::single_quoted));
         out = put(out, single_quote_end);
     }
     return out;

@@ -18,16 +18,18 @@ struct HeaderView {
 };
 
 // A text of a record, with the bytes that escaping adds to its JSON string
-// form (unknown_extra when not known: count them again).
+// form and that quoting adds to its command-line word (unknown_extra when not
+// known: count them again).
 struct Piece {
     static constexpr std::size_t unknown_extra = ~std::size_t{0};
 
     std::string_view text;
     std::size_t json_extra = 0;
+    std::size_t shell_extra = 0;
 
     bool json_escapes() const noexcept { return json_extra != 0; }
-    // A part of this text: it holds escapes only if this one does.
-    Piece part(std::string_view sub) const noexcept { return {sub, json_extra ? unknown_extra : 0}; }
+    // A part of this text for JSON: it holds escapes only if this one does.
+    Piece part(std::string_view sub) const noexcept { return {sub, json_extra ? unknown_extra : 0, 0}; }
 };
 
 // Size of a rendered text in UTF-8 bytes, and whether every byte is ASCII.
@@ -37,10 +39,13 @@ struct TextSize {
 };
 
 // A request record keeps all its texts in one allocation, together with the
-// facts its renderings need: where "/" cuts the url, which texts need JSON
-// escapes, whether all is ASCII. Records never change, so these facts are
-// found once, when the record is made, and copying is one allocation and one
-// copy of bytes that shares nothing with the source.
+// facts its renderings need: where "/" cuts the url, what JSON escaping and
+// shell quoting add to each text, whether all is ASCII. Records never change,
+// so these facts are found once, on the first reading that needs them (many
+// records are made and never rendered), and kept with the texts; copying is
+// one allocation and one copy of bytes that shares nothing with the source.
+// Finding the facts writes to a record that is read as const: like every
+// other access, it runs with the interpreter lock held.
 class Request {
 public:
     // Copies every text; an absent body differs from an empty one.
@@ -59,26 +64,33 @@ public:
     Method method() const noexcept { return block_->method; }
     bool has_body() const noexcept { return block_->has_body; }
     Piece body() const noexcept { return text(block_->texts - 1); }  // empty when absent
-    bool ascii() const noexcept { return block_->ascii; }  // every byte of every text
-    const UrlCut& url_cut() const noexcept { return block_->cut; }
+    bool ascii() const noexcept { return known().ascii; }  // every byte of every text
+    const UrlCut& url_cut() const noexcept { return known().cut; }
 
 private:
     // The single allocation: Block, then ends[texts], then the bytes of the
-    // url, name 0, value 0, ..., body. The low 48 bits of ends[k] say where
-    // text k ends in the bytes (text k starts where text k-1 ends); the top
-    // 16 bits hold the bytes that JSON escaping adds to it, all ones for
-    // "that many or more".
+    // url, name 0, value 0, ..., body. The low 40 bits of ends[k] say where
+    // text k ends in the bytes (text k starts where text k-1 ends); the next
+    // 12 bits hold the bytes that JSON escaping adds to it, the top 12 those
+    // that shell quoting adds, all ones meaning "that many or more".
     struct Block {
         std::size_t bytes;  // size of the whole allocation
         std::size_t texts;  // 2 + 2 * headers: url, the pairs, the body slot
         UrlCut cut;
         Method method;
         bool has_body;
+        bool facts_known;  // cut, ascii and the extras in ends are filled
         bool ascii;
 
-        static constexpr unsigned extra_shift = 48;
-        static constexpr std::uint64_t end_mask = (std::uint64_t{1} << extra_shift) - 1;
-        static constexpr std::uint64_t extra_saturated = 0xFFFF;
+        static constexpr unsigned json_shift = 40;
+        static constexpr unsigned shell_shift = 52;
+        static constexpr std::uint64_t end_mask = (std::uint64_t{1} << json_shift) - 1;
+        static constexpr std::uint64_t extra_saturated = 0xFFF;
+
+        static std::size_t extra(std::uint64_t end, unsigned shift) noexcept {
+            const std::uint64_t n = (end >> shift) & extra_saturated;
+            return n == extra_saturated ? Piece::unknown_extra : static_cast<std::size_t>(n);
+        }
 
         std::uint64_t* ends() noexcept { return reinterpret_cast<std::uint64_t*>(this + 1); }
         const std::uint64_t* ends() const noexcept {
@@ -88,13 +100,19 @@ private:
         const char* chars() const noexcept { return reinterpret_cast<const char*>(ends() + texts); }
     };
 
+    const Block& known() const noexcept {
+        if (!block_->facts_known) find_facts();
+        return *block_;
+    }
+    void find_facts() const noexcept;
+
     Piece text(std::size_t index) const noexcept {
-        const std::uint64_t* ends = block_->ends();
+        const Block& block = known();
+        const std::uint64_t* ends = block.ends();
         const std::size_t begin = index ? ends[index - 1] & Block::end_mask : 0;
         const std::size_t end = ends[index] & Block::end_mask;
-        const std::uint64_t extra = ends[index] >> Block::extra_shift;
-        return {std::string_view(block_->chars() + begin, end - begin),
-                extra == Block::extra_saturated ? Piece::unknown_extra : static_cast<std::size_t>(extra)};
+        return {std::string_view(block.chars() + begin, end - begin),
+                Block::extra(ends[index], Block::json_shift), Block::extra(ends[index], Block::shell_shift)};
     }
 
     Block* block_;
