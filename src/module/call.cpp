@@ -32,12 +32,13 @@ constexpr const char* msg_abort = "uncaught panic at ffi boundary\n";
 
 PyObject* panic_class = nullptr;  // process-wide, first stored value wins
 
-void set_panic(std::string_view message) {
+// When memory runs out on the way, the MemoryError is what stays set.
+void set_panic(std::string_view message) noexcept {
     PyObject* cls = panic_exception_class();
-    if (!cls) return;  // the failure to create it is set instead
-    Ref text = check(PyUnicode_FromStringAndSize(message.data(),
-                                                 static_cast<Py_ssize_t>(message.size())));
-    PyErr_SetObject(cls, text.get());
+    if (!cls) return;
+    Ref text = Ref::steal(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(cls, text.get());
 }
 
 // A PanicException raised by the module further down the stack came back
