@@ -28,7 +28,7 @@ void write_item(Sink& outer, const Request& request) {
     // stores of a sink behind a reference would make the compiler reload it.
     Sink sink = outer;
     const Piece url = request.url();
-    const UrlCut& cut = request.url_cut();
+    const UrlCut cut = request.url_cut();
     assert(cut.cuttable);
     sink.ascii(request.ascii());
 

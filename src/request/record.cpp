@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -139,6 +141,7 @@ TextFacts facts_of(std::string_view text, bool url) {
 Request::Request(std::string_view url, std::span<const HeaderView> headers, Method method,
                  std::optional<std::string_view> body) {
     static_assert(sizeof(Block) % alignof(std::uint64_t) == 0);
+    if (headers.size() >= (std::size_t{1} << 31)) throw std::bad_alloc();
     const std::size_t texts = 2 + 2 * headers.size();
     std::size_t chars = url.size() + (body ? body->size() : 0);
     for (const auto& h : headers) chars += h.name.size() + h.value.size();
@@ -146,12 +149,10 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     const std::size_t bytes = sizeof(Block) + texts * sizeof(std::uint64_t) + chars;
 
     block_ = static_cast<Block*>(::operator new(bytes));
-    block_->bytes = bytes;
-    block_->texts = texts;
-    block_->cut = UrlCut{};
+    *block_ = Block{};
+    block_->texts = static_cast<std::uint32_t>(texts);
     block_->method = method;
     block_->has_body = body.has_value();
-    block_->facts_known = false;
     block_->ascii = true;
 
     std::uint64_t* ends = block_->ends();
@@ -185,14 +186,30 @@ void Request::find_facts() const noexcept {
         auto saturated = [](std::size_t n) { return std::min<std::uint64_t>(n, Block::extra_saturated); };
         ends[k] = end | saturated(facts.json_extra) << Block::json_shift |
                   saturated(shell::added_bytes(place, facts.shell)) << Block::shell_shift;
-        if (k == 0) block.cut = cut_url(text);
+        if (k == 0) {
+            const UrlCut cut = cut_url(text);
+            block.cuttable = cut.cuttable;
+            block.cut_kept = text.size() <= UINT32_MAX;
+            if (block.cut_kept) {
+                block.host_begin = static_cast<std::uint32_t>(cut.host_begin);
+                block.host_end = static_cast<std::uint32_t>(cut.host_end);
+                block.path_pieces = static_cast<std::uint32_t>(cut.path_pieces);
+                block.scheme_size = static_cast<std::uint32_t>(cut.scheme_size);
+            }
+        }
         begin = end;
     }
     block.facts_known = true;
 }
 
-Request::Request(const Request& other) : block_(static_cast<Block*>(::operator new(other.block_->bytes))) {
-    std::memcpy(static_cast<void*>(block_), other.block_, other.block_->bytes);
+UrlCut Request::url_cut() const noexcept {
+    const Block& block = known();
+    if (!block.cut_kept) return cut_url(url().text);  // a url of more than 4 GiB
+    return UrlCut{block.host_begin, block.host_end, block.path_pieces, block.scheme_size, block.cuttable};
+}
+
+Request::Request(const Request& other) : block_(static_cast<Block*>(::operator new(other.block_->bytes()))) {
+    std::memcpy(static_cast<void*>(block_), other.block_, other.block_->bytes());
 }
 
 Request::Request(Request&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}

@@ -65,7 +65,7 @@ public:
     bool has_body() const noexcept { return block_->has_body; }
     Piece body() const noexcept { return text(block_->texts - 1); }  // empty when absent
     bool ascii() const noexcept { return known().ascii; }  // every byte of every text
-    const UrlCut& url_cut() const noexcept { return known().cut; }
+    UrlCut url_cut() const noexcept;
 
 private:
     // The single allocation: Block, then ends[texts], then the bytes of the
@@ -74,14 +74,18 @@ private:
     // 12 bits hold the bytes that JSON escaping adds to it, the top 12 those
     // that shell quoting adds, all ones meaning "that many or more".
     struct Block {
-        std::size_t bytes;  // size of the whole allocation
-        std::size_t texts;  // 2 + 2 * headers: url, the pairs, the body slot
-        UrlCut cut;
+        std::uint32_t texts;  // 2 + 2 * headers: url, the pairs, the body slot
         Method method;
-        bool has_body;
-        bool facts_known;  // cut, ascii and the extras in ends are filled
-        bool ascii;
+        bool has_body : 1;
+        bool facts_known : 1;  // the cut, ascii and the extras in ends are filled
+        bool ascii : 1;
+        bool cuttable : 1;
+        bool cut_kept : 1;  // the cut fits the 32-bit positions below
+        std::uint32_t host_begin, host_end, path_pieces, scheme_size;
 
+        std::size_t bytes() const noexcept {  // size of the whole allocation
+            return sizeof(Block) + texts * sizeof(std::uint64_t) + (ends()[texts - 1] & end_mask);
+        }
         static constexpr unsigned json_shift = 40;
         static constexpr unsigned shell_shift = 52;
         static constexpr std::uint64_t end_mask = (std::uint64_t{1} << json_shift) - 1;
