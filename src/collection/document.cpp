@@ -1,10 +1,5 @@
-// The collection document, written straight as compact JSON with its keys in
-// ascending byte order:
-//
-//   {"info":{"name":N,"schema":S},"item":[
-//     {"name":URL,"request":{"body":{"mode":"raw","raw":BODY},
-//      "header":[{"key":K,"value":V},...],"method":M,
-//      "url":{"host":H,"path":[P,...],"protocol":SCHEME,"raw":URL}}},...]}
+// The collection document, written straight as compact JSON from templates
+// whose key order the compiler checks (json_writer.hpp).
 #include "collection/document.hpp"
 
 #include <cassert>
@@ -14,13 +9,11 @@
 namespace pemrik::document {
 namespace {
 
-// A fixed text that needs no escaping, as a JSON string.
-template <class Sink>
-[[gnu::always_inline]] inline void plain_string(Sink& sink, std::string_view text) {
-    sink.raw('"');
-    sink.raw(text);
-    sink.raw('"');
-}
+PEMRIK_JSON_TEMPLATE(document_runs, R"({"info":{"name":"@","schema":"@"},"item":[@]})");
+PEMRIK_JSON_TEMPLATE(item_runs,
+                     R"({"name":"@","request":{"body":{"mode":"raw","raw":"@"},"header":[@],)"
+                     R"("method":"@","url":{"host":"@","path":[@],"protocol":"@","raw":"@"}}})");
+PEMRIK_JSON_TEMPLATE(header_runs, R"({"key":"@","value":"@"})");
 
 template <class Sink>
 void write_item(Sink& outer, const Request& request) {
@@ -32,53 +25,46 @@ void write_item(Sink& outer, const Request& request) {
     assert(cut.cuttable);
     sink.ascii(request.ascii());
 
-    json::Object<Sink> item(sink);
-    item.key("name").string(url);
-    json::Object<Sink> req(item.key("request"));
-    {
-        json::Object<Sink> body(req.key("body"));
-        plain_string(body.key("mode"), "raw");
-        body.key("raw").string(request.body());
-        body.close();
+    sink.raw(item_runs[0]);
+    sink.text(url);
+    sink.raw(item_runs[1]);
+    sink.text(request.body());
+    sink.raw(item_runs[2]);
+    for (std::size_t i = 0; i < request.header_count(); ++i) {
+        if (i) sink.raw(',');
+        sink.raw(header_runs[0]);
+        sink.text(request.header_name(i));
+        sink.raw(header_runs[1]);
+        sink.text(request.header_value(i));
+        sink.raw(header_runs[2]);
     }
-    {
-        json::Array<Sink> headers(req.key("header"));
-        for (std::size_t i = 0; i < request.header_count(); ++i) {
-            json::Object<Sink> header(headers.next());
-            header.key("key").string(request.header_name(i));
-            header.key("value").string(request.header_value(i));
-            header.close();
-        }
-        headers.close();
-    }
-    plain_string(req.key("method"), name_of(request.method()));
-    {
-        json::Object<Sink> u(req.key("url"));
-        u.key("host").string(url.part(cut.host(url.text)));
-        u.key("path").split_strings(url.part(cut.path(url.text)), cut.path_pieces);
-        plain_string(u.key("protocol"), cut.protocol(url.text));  // scheme characters never escape
-        u.key("raw").string(url);
-        u.close();
-    }
-    req.close();
-    item.close();
+    sink.raw(item_runs[3]);
+    sink.raw(name_of(request.method()));
+    sink.raw(item_runs[4]);
+    sink.text(url.part(cut.host(url.text)));
+    sink.raw(item_runs[5]);
+    sink.split_strings(url.part(cut.path(url.text)), cut.path_pieces);
+    sink.raw(item_runs[6]);
+    sink.raw(cut.protocol(url.text));  // scheme characters never need escapes
+    sink.raw(item_runs[7]);
+    sink.text(url);
+    sink.raw(item_runs[8]);
     outer = sink;
 }
 
 template <class Sink>
 void write_document(Sink& sink, const std::vector<Request>* requests) {
-    json::Object<Sink> top(sink);
-    {
-        json::Object<Sink> info(top.key("info"));
-        plain_string(info.key("name"), collection_name);
-        plain_string(info.key("schema"), schema_url);
-        info.close();
-    }
-    json::Array<Sink> items(top.key("item"));
+    sink.raw(document_runs[0]);
+    sink.raw(collection_name);
+    sink.raw(document_runs[1]);
+    sink.raw(schema_url);
+    sink.raw(document_runs[2]);
     if (requests)
-        for (const auto& request : *requests) write_item(items.next(), request);
-    items.close();
-    top.close();
+        for (std::size_t i = 0; i < requests->size(); ++i) {
+            if (i) sink.raw(',');
+            write_item(sink, (*requests)[i]);
+        }
+    sink.raw(document_runs[3]);
 }
 
 }  // namespace

@@ -1,8 +1,17 @@
-// Compact JSON text written straight from the data: a measuring sink and a
-// writing sink run the same walk, so the size found first is the size written.
+// Compact JSON text written straight from the data, through templates whose
+// fixed text is checked when the module is compiled.
+//
+// A template is JSON text in which "@" marks a hole for data ("a":"@" for a
+// string's inside, [@] for an array's elements). keys_ascend() proves at
+// compile time that the keys of every object in it ascend in byte order, as
+// JSON objects written by this module must; holes() cuts it into the fixed
+// runs between holes, each then written with a single copy.
+//
+// A measuring sink and a writing sink run the same walk over the data, so
+// the size found first is the size written.
 #pragma once
 
-#include <cassert>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -12,16 +21,78 @@
 
 namespace pemrik::json {
 
+inline constexpr char hole = '@';
+
+// True when, in every object of the template, each key sorts after the one
+// before it. Templates hold no escapes and nest at most 8 deep.
+constexpr bool keys_ascend(std::string_view tmpl) {
+    struct Frame {
+        bool object = false;
+        bool expecting_key = false;
+        std::string_view last;
+    };
+    std::array<Frame, 8> stack{};
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+        switch (tmpl[i]) {
+            case '{': stack[++depth] = {true, true, {}}; break;
+            case '[': stack[++depth] = {false, false, {}}; break;
+            case '}':
+            case ']': --depth; break;
+            case ',': stack[depth].expecting_key = stack[depth].object; break;
+            case '"': {
+                const auto end = tmpl.find('"', i + 1);
+                const auto text = tmpl.substr(i + 1, end - i - 1);
+                Frame& frame = stack[depth];
+                if (frame.expecting_key) {
+                    if (!frame.last.empty() && !(frame.last < text)) return false;
+                    frame.last = text;
+                    frame.expecting_key = false;
+                }
+                i = end;
+                break;
+            }
+            default: break;
+        }
+    }
+    return depth == 0;
+}
+
+// The fixed runs of a template with N - 1 holes.
+template <std::size_t N>
+constexpr std::array<std::string_view, N> holes(std::string_view tmpl) {
+    std::array<std::string_view, N> runs{};
+    for (std::size_t k = 0; k + 1 < N; ++k) {
+        const auto at = tmpl.find(hole);
+        runs[k] = tmpl.substr(0, at);
+        tmpl.remove_prefix(at + 1);
+    }
+    runs[N - 1] = tmpl;
+    return runs;
+}
+
+constexpr std::size_t count_holes(std::string_view tmpl) {
+    std::size_t n = 0;
+    for (char c : tmpl) n += c == hole;
+    return n;
+}
+
+// The fixed runs of a template checked for key order.
+#define PEMRIK_JSON_TEMPLATE(name, text)                                              \
+    static_assert(::pemrik::json::keys_ascend(text), "JSON keys out of order: " text); \
+    inline constexpr auto name = ::pemrik::json::holes<::pemrik::json::count_holes(text) + 1>(text)
+
 // Counts bytes and notes whether any is outside ASCII.
 class Measure {
 public:
     void raw(std::string_view s) noexcept { size_.bytes += s.size(); }
     void raw(char) noexcept { ++size_.bytes; }
-    void string(Piece p) noexcept { size_.bytes += 2 + p.text.size() + extra(p); }
-    // An array of the pieces of p cut at every "/"; pieces is their number
-    // (0 gives the empty array).
+    // The inside of a string holding p.
+    void text(Piece p) noexcept { size_.bytes += p.text.size() + extra(p); }
+    // The elements of an array of the pieces of p cut at every "/"; pieces
+    // is their number (0: no element).
     void split_strings(Piece p, std::size_t pieces) noexcept {
-        size_.bytes += 2 + (pieces ? p.text.size() + 2 * pieces + extra(p) : 0);
+        if (pieces) size_.bytes += p.text.size() + 2 * pieces + extra(p);
     }
     void ascii(bool all_ascii) noexcept { size_.ascii &= all_ascii; }
     TextSize size() const noexcept { return size_; }
@@ -33,57 +104,25 @@ private:
     TextSize size_;
 };
 
-// Copies n bytes. Short copies, the most common here, are done inline with
-// two overlapping moves instead of a call.
-inline char* copy(char* out, const char* from, std::size_t n) noexcept {
-    if (n > 16) {
-        std::memcpy(out, from, n);
-    } else if (n >= 8) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + n - 8, 8);
-        std::memcpy(out, &head, 8);
-        std::memcpy(out + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(out, &head, 4);
-        std::memcpy(out + n - 4, &tail, 4);
-    } else if (n > 0) {
-        out[0] = from[0];
-        out[n / 2] = from[n / 2];
-        out[n - 1] = from[n - 1];
-    }
-    return out + n;
-}
-
 // Writes into memory that Measure has sized.
 class Write {
 public:
     explicit Write(char* out) noexcept : out_(out) {}
     void raw(std::string_view s) noexcept { out_ = copy(out_, s.data(), s.size()); }
     void raw(char c) noexcept { *out_++ = c; }
-    void string(Piece p) noexcept {
-        *out_++ = '"';
-        text(p.text, p.json_escapes());
-        *out_++ = '"';
-    }
+    void text(Piece p) noexcept { text(p.text, p.json_escapes()); }
     void split_strings(Piece p, std::size_t pieces) noexcept {
-        *out_++ = '[';
-        if (pieces) {
-            *out_++ = '"';
-            const char* run = p.text.data();
-            const char* end = run + p.text.size();
-            for (const char* c = run; (c = find_byte(c, end, '/')) < end; ++c) {
-                text(std::string_view(run, static_cast<std::size_t>(c - run)), p.json_escapes());
-                raw(std::string_view("\",\""));
-                run = c + 1;
-            }
-            text(std::string_view(run, static_cast<std::size_t>(end - run)), p.json_escapes());
-            *out_++ = '"';
+        if (!pieces) return;
+        *out_++ = '"';
+        const char* run = p.text.data();
+        const char* end = run + p.text.size();
+        for (const char* c = run; (c = find_byte(c, end, '/')) < end; ++c) {
+            text(std::string_view(run, static_cast<std::size_t>(c - run)), p.json_escapes());
+            raw(std::string_view("\",\""));
+            run = c + 1;
         }
-        *out_++ = ']';
+        text(std::string_view(run, static_cast<std::size_t>(end - run)), p.json_escapes());
+        *out_++ = '"';
     }
     void ascii(bool) noexcept {}
     char* end() const noexcept { return out_; }
@@ -96,52 +135,6 @@ private:
             raw(s);
     }
     char* out_;
-};
-
-// An object whose keys must come in ascending byte order; debug builds check
-// that they do, so a document written straight from code keeps JSON key order.
-// Keys are plain literals that need no escaping.
-template <class Sink>
-class Object {
-public:
-    explicit Object(Sink& sink) noexcept : sink_(sink) { sink_.raw('{'); }
-    Sink& key(std::string_view key) noexcept {
-        assert(first_ || last_ < key);
-        assert(scan(key).extra == 0);
-        sink_.raw(first_ ? '"' : ',');
-        if (!first_) sink_.raw('"');
-        sink_.raw(key);
-        sink_.raw(std::string_view("\":"));
-        first_ = false;
-#ifndef NDEBUG
-        last_ = key;
-#endif
-        return sink_;
-    }
-    void close() noexcept { sink_.raw('}'); }
-
-private:
-    Sink& sink_;
-    bool first_ = true;
-#ifndef NDEBUG
-    std::string_view last_;
-#endif
-};
-
-template <class Sink>
-class Array {
-public:
-    explicit Array(Sink& sink) noexcept : sink_(sink) { sink_.raw('['); }
-    Sink& next() noexcept {
-        if (!first_) sink_.raw(',');
-        first_ = false;
-        return sink_;
-    }
-    void close() noexcept { sink_.raw(']'); }
-
-private:
-    Sink& sink_;
-    bool first_ = true;
 };
 
 }  // namespace pemrik::json
