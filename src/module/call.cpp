@@ -22,7 +22,7 @@ constexpr const char* panic_class_doc =
     "that it usually travels all the way up the stack and ends the interpreter\n"
     "instead of being swallowed by an ordinary exception handler.";
 
-constexpr std::string_view msg_no_exception_set = "attempted to fetch exception but none was set";
+constexpr const char* msg_no_exception_set = "attempted to fetch exception but none was set";
 constexpr std::string_view msg_generic_panic = "the native code of the pemrik module failed";
 constexpr std::string_view msg_unwrapped_panic = "Unwrapped panic from Python code";
 constexpr const char* msg_resume_banner =
@@ -63,7 +63,7 @@ void resume_panic_from_python() {
 
 void settle_python_error() {
     if (!PyErr_Occurred()) {
-        PyErr_SetString(PyExc_SystemError, std::string(msg_no_exception_set).c_str());
+        PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
     } else if (panic_class && PyErr_ExceptionMatches(panic_class)) {
         resume_panic_from_python();
     }
@@ -139,7 +139,9 @@ void raise(PyObject* type, std::string_view message) {
 }
 
 void raise_from_current(PyObject* type, std::string_view message) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, std::string(msg_no_exception_set).c_str());
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
+    // Out of memory stays MemoryError, as everywhere else in the module.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
     Ref cause = Ref::steal(compat::take_exception());
     try {
         raise(type, message);

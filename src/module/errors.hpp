@@ -36,7 +36,8 @@ struct Panic {
 // and throws PythonError.
 [[noreturn]] void raise(PyObject* type, std::string_view message);
 
-// Like raise, with the current exception as the new one's __cause__.
+// Like raise, with the current exception as the new one's __cause__; a
+// MemoryError is raised on unchanged instead.
 [[noreturn]] void raise_from_current(PyObject* type, std::string_view message);
 
 // Writes a report naming the message and its source to standard error and

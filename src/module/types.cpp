@@ -60,10 +60,9 @@ PyObject* class_object(ClassInfo& info) {
     try {
         make_class(info);
     } catch (const PythonError&) {
-        // Out of memory stays MemoryError, as everywhere else in the module;
-        // a failure the interpreter reported without an exception becomes
+        // A failure the interpreter reported without an exception becomes
         // SystemError at the boundary.
-        if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
+        if (!PyErr_Occurred()) throw;
         raise_from_current(PyExc_RuntimeError, format(msg_class_init_failed, info.name));
     }
     return info.object;

@@ -31,7 +31,7 @@ std::size_t added(Piece piece, Place place) {
 }
 
 char* put(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
     return out + text.size();
 }
 

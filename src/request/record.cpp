@@ -159,7 +159,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     char* out = block_->chars();
     std::size_t end = 0;
     auto put = [&](std::string_view text) {
-        std::memcpy(out + end, text.data(), text.size());
+        if (!text.empty()) std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
         *ends++ = end;
     };
