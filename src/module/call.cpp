@@ -98,13 +98,10 @@ void set_current_exception() {
 
 PyObject* panic_exception_class() noexcept {
     if (!panic_class) {
-        PyObject* cls = PyErr_NewExceptionWithDoc(panic_class_name, panic_class_doc,
-                                                  PyExc_BaseException, nullptr);
+        Ref cls = Ref::steal(PyErr_NewExceptionWithDoc(panic_class_name, panic_class_doc,
+                                                       PyExc_BaseException, nullptr));
         if (!cls) return nullptr;
-        if (panic_class)
-            Py_DECREF(cls);
-        else
-            panic_class = cls;
+        if (!panic_class) panic_class = cls.release();  // else made meanwhile: the first one stays
     }
     return panic_class;
 }

@@ -20,13 +20,10 @@ constexpr std::string_view unknown_class_name = "<unknown>";
 
 void make_class(ClassInfo& info) {
     if (!info.object) {
-        PyObject* cls = PyType_FromSpec(info.spec);
-        if (!cls) throw_python_error();
-        if (info.vectorcall) reinterpret_cast<PyTypeObject*>(cls)->tp_vectorcall = info.vectorcall;
-        if (info.object)
-            Py_DECREF(cls);  // made meanwhile by another thread: the first one stays
-        else
-            info.object = cls;
+        Ref cls = check(PyType_FromSpec(info.spec));
+        if (info.vectorcall) reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = info.vectorcall;
+        // Made meanwhile by another thread? Then the first one stays.
+        if (!info.object) info.object = cls.release();
     }
     // Stored before the attributes are filled: the attribute values are
     // instances of the class itself and ask for it while this step runs.
