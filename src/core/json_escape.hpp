@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pemrik::json {
 
 // What follows the backslash for a byte that needs escaping, 'u' for the
@@ -118,6 +122,16 @@ inline char* copy(char* out, const char* from, std::size_t n) noexcept {
 
 // The first byte at or after p (before end) that needs escaping, or end.
 inline const char* find_escape(const char* p, const char* end) {
+#if defined(__SSE2__)
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1f)), v);
+        const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+        const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+        if (int m = _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))))
+            return p + __builtin_ctz(static_cast<unsigned>(m));
+    }
+#endif
     for (; end - p >= 8; p += 8)
         if (auto m = detail::escape_mask(detail::load8(p))) return p + (__builtin_ctzll(m) >> 3);
     while (p < end && escape_table[static_cast<unsigned char>(*p)] == 0) ++p;
