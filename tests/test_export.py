@@ -10,17 +10,14 @@ from python_postman import PythonPostman
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
-METHOD_NAMES = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
+NAMES = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
-EMPTY = '{"info":{"name":"Pemrik Collection","schema":"%s"},"item":[]}' % SCHEMA
-
 # Every code point that a str can carry to UTF-8 (lone surrogates cannot).
 ALL = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)
 SHORT = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\t": "\\t", "\n": "\\n", "\f": "\\f", "\r": "\\r"}
 
 
 def escape(s):
-    """The required escaping, character by character."""
     return "".join(SHORT.get(ch) or ("\\u%04x" % ord(ch) if ord(ch) < 0x20 else ch) for ch in s)
 
 
@@ -29,55 +26,34 @@ def dumps(doc):
 
 
 def url_doc(url):
-    pieces = url.split("/")
-    scheme = SCHEME.match(url)
-    return {"raw": url, "protocol": scheme.group() if scheme else "https",
-            "host": pieces[2], "path": pieces[3:]}
+    pieces, scheme = url.split("/"), SCHEME.match(url)
+    return {"raw": url, "protocol": scheme.group() if scheme else "https", "host": pieces[2], "path": pieces[3:]}
 
 
 def document(data):
     """The expected document for (url, headers, method name, body) tuples."""
     return {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": [
         {"name": url, "request": {
-            "method": method,
-            "header": [{"key": k, "value": v} for k, v in headers],
-            "body": {"mode": "raw", "raw": "" if body is None else body},
-            "url": url_doc(url)}}
+            "method": method, "header": [{"key": k, "value": v} for k, v in headers],
+            "body": {"mode": "raw", "raw": "" if body is None else body}, "url": url_doc(url)}}
         for url, headers, method, body in data]}
 
 
 def make(data):
-    return [Pemrik(url, list(headers), getattr(HTTPMETHOD, m), body)
-            for url, headers, m, body in data]
-
-
-def commands(requests):
-    return [r.get_request_command() for r in requests]
+    return [Pemrik(url, list(headers), getattr(HTTPMETHOD, m), body) for url, headers, m, body in data]
 
 
 def export(data):
     return PemrikCollection(make(data)).export_collection()
 
 
-def exported_item(url, headers=(), method="GET", body=None):
-    doc = json.loads(export([(url, headers, method, body)]))
-    assert len(doc["item"]) == 1
-    return doc["item"][0]
-
-
-def test_json_dumps_writes_the_required_escaping():
-    assert json.dumps(ALL, ensure_ascii=False) == '"' + escape(ALL) + '"'
-    assert dumps("\x00\x0b\x1f\x7f/\u00e9\u2028\u2029\U0001F600\"\\\b\t\n\f\r") == (
-        '"\\u0000\\u000b\\u001f\x7f/\u00e9\u2028\u2029\U0001F600\\"\\\\\\b\\t\\n\\f\\r"')
-    assert dumps({"b": ["x", "y"], "a": {}, "B": 'q"\nr'}) == '{"B":"q\\"\\nr","a":{},"b":["x","y"]}'
-    assert dumps({"url": 0, "method": 0, "header": 0, "body": 0}) == \
-        '{"body":0,"header":0,"method":0,"url":0}'
+def commands(requests):
+    return [r.get_request_command() for r in requests]
 
 
 def test_worked_example():
     c = PemrikCollection()
-    c.add_request(Pemrik("http://127.0.0.1:8080/api/items?id=7",
-                         [("Accept", "application/json")], HTTPMETHOD.GET))
+    c.add_request(Pemrik("http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], HTTPMETHOD.GET))
     c.add_request(Pemrik("https://127.0.0.1/api/items/", [], HTTPMETHOD.POST, '{"id":7}'))
     assert c.export_collection() == (
         '{"info":{"name":"Pemrik Collection","schema":"' + SCHEMA + '"},"item":['
@@ -88,93 +64,52 @@ def test_worked_example():
         '{"name":"https://127.0.0.1/api/items/","request":{"body":{"mode":"raw","raw":"{\\"id\\":7}"},'
         '"header":[],"method":"POST","url":{"host":"127.0.0.1","path":["api","items",""],'
         '"protocol":"https","raw":"https://127.0.0.1/api/items/"}}}]}')
-
-
-@pytest.mark.parametrize("make_empty", [
-    PemrikCollection, lambda: PemrikCollection(None), lambda: PemrikCollection([]),
-    lambda: PemrikCollection(()), lambda: PemrikCollection(collection=[])])
-def test_empty_collection(make_empty):
-    c = make_empty()
-    assert c.export_collection() == EMPTY
-    assert c.export_collection() == EMPTY
+    empty = '{"info":{"name":"Pemrik Collection","schema":"%s"},"item":[]}' % SCHEMA
+    for c in (PemrikCollection(), PemrikCollection(None), PemrikCollection([]), PemrikCollection(())):
+        assert c.export_collection() == c.export_collection() == empty
 
 
 @pytest.mark.parametrize("url, host, path, protocol", [
-    ("http://127.0.0.1:8080/api/items?id=7", "127.0.0.1:8080", ["api", "items?id=7"], "http"),
-    ("https://127.0.0.1/api/items/", "127.0.0.1", ["api", "items", ""], "https"),
     ("https://127.0.0.1", "127.0.0.1", [], "https"),
-    ("https://127.0.0.1/", "127.0.0.1", [""], "https"),
     ("a//b//c", "b", ["", "c"], "https"),
     ("a/b/c", "c", [], "https"),
-    ("/x/y", "y", [], "https"),
     ("//", "", [], "https"),
-    ("ftp://h/x", "h", ["x"], "ftp"),
+    ("x://", "", [], "x"),
     ("file:///x/y", "", ["x", "y"], "file"),
     ("HTTP://H/A", "H", ["A"], "HTTP"),
-    ("K://h", "h", [], "K"),
-    ("x://", "", [], "x"),
     ("git+ssh://u:pw@h:22/r.git", "u:pw@h:22", ["r.git"], "git+ssh"),
     ("a1.b-c+d://h/", "h", [""], "a1.b-c+d"),
     ("h://a/b?u=http://c#f", "a", ["b?u=http:", "", "c#f"], "h"),
-    ("s://h/a%2Fb/%20/./../", "h", ["a%2Fb", "%20", ".", "..", ""], "s"),
-    ("https://h//", "h", ["", ""], "https"),
     # no scheme in front of "://": the protocol stays "https"
     ("1a://h/x", "h", ["x"], "https"),
     ("+a://h/x", "h", ["x"], "https"),
-    (".a://h/x", "h", ["x"], "https"),
     ("://h/x", "h", ["x"], "https"),
     (" http://h/x", "h", ["x"], "https"),
-    ("a b://h/x", "h", ["x"], "https"),
-    ("a:b://h/x", "h", ["x"], "https"),
     ("a_b://h/x", "h", ["x"], "https"),
-    ("\u00e9://h/x", "h", ["x"], "https"),
-    ("a\u00e9://h/x", "h", ["x"], "https"),
     ("\u212a://h/x", "h", ["x"], "https"),  # Kelvin sign, a letter outside ASCII
     ("a\u0663://h/x", "h", ["x"], "https"),  # Arabic-Indic digit three
     ("http\x00://h/x", "h", ["x"], "https"),
     ("http:/x/y", "y", [], "https"),
-    ("http:x//y", "y", [], "https"),
-    ("http//h/x", "h", ["x"], "https"),
     ("x/http://h/y", "", ["h", "y"], "https"),
 ])
 def test_url_cutting(url, host, path, protocol):
-    item = exported_item(url)
+    item = json.loads(export([(url, [], "GET", None)]))["item"][0]
     assert item["name"] == url
-    assert item["request"]["url"] == {"host": host, "path": path, "protocol": protocol, "raw": url}
-    assert url_doc(url) == item["request"]["url"]  # the test's own model agrees
+    assert item["request"]["url"] == url_doc(url) == {"host": host, "path": path, "protocol": protocol, "raw": url}
 
 
-@pytest.mark.parametrize("name", METHOD_NAMES)
-def test_every_method(name):
-    assert exported_item("s://h/p", method=name)["request"]["method"] == name
-
-
-@pytest.mark.parametrize("headers, body, header_doc, body_raw", [
-    ([], None, [], ""),
-    ([], "", [], ""),
-    ([("A", "1"), ("a", "2"), ("A", "3")], "x",
-     [{"key": "A", "value": "1"}, {"key": "a", "value": "2"}, {"key": "A", "value": "3"}], "x"),
-    ([("", "")], " ", [{"key": "", "value": ""}], " "),
-])
-def test_headers_and_body(headers, body, header_doc, body_raw):
-    request = exported_item("s://h/p", headers, "POST", body)["request"]
-    assert request["header"] == header_doc
-    assert request["body"] == {"mode": "raw", "raw": body_raw}
-
-
-def test_same_url_twice_and_export_changes_nothing():
-    c = PemrikCollection(make([("s://h/p", [], "GET", None)] * 2))
+def test_methods_headers_bodies_and_repeated_urls():
+    data = [("s://h/p", [], m, None) for m in NAMES] + [
+        ("s://h/p", [], "POST", ""), ("s://h/p", [("A", "1"), ("a", "2"), ("A", "3"), ("", "")], "PUT", " ")]
+    c = PemrikCollection(make(data))
     before, text = commands(c.get_collection()), c.export_collection()
-    assert [i["name"] for i in json.loads(text)["item"]] == ["s://h/p", "s://h/p"]
+    assert text == dumps(document(data))
+    assert [i["request"]["body"]["raw"] for i in json.loads(text)["item"][8:]] == ["", "", " "]
     assert c.export_collection() == text and commands(c.get_collection()) == before
 
 
-BAD_URLS = ["", "/", "a", "127.0.0.1/api", "http:", "http:/x", "x/", "it's /\u00e9\U0001F600",
-            "a\x00b/c", "\n/\"\\", "\u2028{}'"]
-
-
-@pytest.mark.parametrize("bad", BAD_URLS)
-@pytest.mark.parametrize("good_before", [0, 1, 3])
+@pytest.mark.parametrize("bad", ["", "/", "http:/x", "it's /\u00e9\U0001F600", "a\x00b/c"])
+@pytest.mark.parametrize("good_before", [0, 2])
 def test_url_with_fewer_than_two_slashes(bad, good_before):
     good = [("s://h/%d" % i, [], "GET", None) for i in range(good_before)]
     stored = make(good + [(bad, [("k", "v")], "PUT", "b"), ("also/bad", [], "GET", None),
@@ -191,25 +126,20 @@ def test_url_with_fewer_than_two_slashes(bad, good_before):
     assert commands(c.get_collection()) == commands(stored)
     c.add_request(stored[-1])  # the read borrow is gone: the exclusive one can be taken
     assert commands(c.get_collection()) == commands(stored + stored[-1:])
-    assert PemrikCollection(make(good)).export_collection() == dumps(document(good))
 
 
 def test_every_code_point_is_written_as_required():
     data = [("s://h/" + ALL, [(ALL, ALL)], "POST", ALL), ("s://" + ALL, [], "GET", None)]
     text = export(data)
-    assert text == dumps(document(data))
-    assert escape(ALL) in text and json.loads(text) == document(data)
+    assert text == dumps(document(data)) and escape(ALL) in text
 
 
 def test_escape_at_every_position_of_short_texts():
-    # The writer copies plain runs in blocks: put one character of each kind at
-    # every position of texts of 0 to 40 characters.
-    samples = []
-    for ground in ("a", "\u00e9", "\x01", "\U0001F600"):
-        for n in range(41):
-            samples.append(ground * n)
-            for special in ('"', "\\", "\n", "\x00", "\x1f", "\x7f", "\u00e9", "\u2028", "\U0001F600"):
-                samples.extend(ground * i + special + ground * (n - i - 1) for i in range(n))
+    # Plain runs are copied in blocks: one character of each kind at every position of texts of 0 to 40.
+    grounds = ("a", "\u00e9", "\x01", "\U0001F600")
+    samples = [g * n for g in grounds for n in range(41)] + [
+        g * i + special + g * (n - i - 1) for g in grounds for n in range(41)
+        for special in '"\\\n\x00\x1f\x7f\u00e9\u2028\U0001F600' for i in range(n)]
     data = [("s://h/" + t, [(t, t)], "PATCH", t) for t in samples]
     data.append(("s://h/" + "/".join(samples[:2000]), [], "GET", "".join(samples)))
     assert export(data) == dumps(document(data))
@@ -221,8 +151,7 @@ schemes = (st.from_regex(r"[A-Za-z][A-Za-z0-9+.\-]{0,5}", fullmatch=True)
            | st.text(st.sampled_from("aZ09+-.:_ \u00e9\u0663/"), max_size=4))
 urls = (st.builds(lambda s, rest: s + "://" + rest, schemes, texts)
         | st.lists(texts, min_size=3, max_size=6).map("/".join))
-requests = st.tuples(urls, st.lists(st.tuples(texts, texts), max_size=3),
-                     st.sampled_from(METHOD_NAMES), st.none() | texts)
+requests = st.tuples(urls, st.lists(st.tuples(texts, texts), max_size=3), st.sampled_from(NAMES), st.none() | texts)
 
 
 @given(st.lists(requests, max_size=5), st.booleans())
@@ -238,30 +167,15 @@ def test_export_matches_json_dumps_of_the_document(data, one_by_one):
 
 @given(st.lists(requests, min_size=1, max_size=5))
 def test_read_back_by_a_postman_collection_reader(data):
-    collection = PythonPostman.from_json(PemrikCollection(make(data)).export_collection())
-    assert collection.info.name == "Pemrik Collection"
-    assert collection.info.schema == SCHEMA
+    collection = PythonPostman.from_json(export(data))
+    assert (collection.info.name, collection.info.schema) == ("Pemrik Collection", SCHEMA)
     got = list(collection.get_requests())
     assert len(got) == len(data)
     for request, (url, headers, method, body) in zip(got, data):
-        assert request.name == url
-        assert request.method == method
-        assert request.url.raw == url and request.url.to_string() == url
+        pieces = url.split("/")
+        assert (request.name, request.method, request.url.raw, request.url.to_string()) == (url, method, url, url)
         assert request.url.protocol == url_doc(url)["protocol"]
         # the reader keeps the host as a list of labels, an empty host as none
-        assert request.url.host == ([url.split("/")[2]] if url.split("/")[2] else [])
-        assert request.url.path == url.split("/")[3:]
+        assert request.url.host == ([pieces[2]] if pieces[2] else []) and request.url.path == pieces[3:]
         assert [(h.key, h.value) for h in request.headers] == headers
-        assert request.body.mode == "raw"
-        assert request.body.raw == ("" if body is None else body)
-
-
-def test_reader_reads_the_worked_example():
-    data = [("http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], "GET", None),
-            ("https://127.0.0.1/api/items/", [], "POST", '{"id":7}')]
-    got = list(PythonPostman.from_json(export(data)).get_requests())
-    assert [(r.method, r.url.to_string(), r.url.protocol, r.url.host, r.url.path,
-             [(h.key, h.value) for h in r.headers], r.body.raw) for r in got] == [
-        ("GET", data[0][0], "http", ["127.0.0.1:8080"], ["api", "items?id=7"],
-         [("Accept", "application/json")], ""),
-        ("POST", data[1][0], "https", ["127.0.0.1"], ["api", "items", ""], [], '{"id":7}')]
+        assert (request.body.mode, request.body.raw) == ("raw", "" if body is None else body)
