@@ -6,8 +6,12 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
+// SSE2 is part of every x86-64; PEMRIK_NO_SIMD builds the portable code alone.
+#if defined(__SSE2__) && !defined(PEMRIK_NO_SIMD)
+#define PEMRIK_SIMD 1
 #include <emmintrin.h>
+#else
+#define PEMRIK_SIMD 0
 #endif
 
 namespace pemrik::json {
@@ -122,7 +126,7 @@ inline char* copy(char* out, const char* from, std::size_t n) noexcept {
 
 // The first byte at or after p (before end) that needs escaping, or end.
 inline const char* find_escape(const char* p, const char* end) {
-#if defined(__SSE2__)
+#if PEMRIK_SIMD
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1f)), v);

@@ -7,53 +7,28 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <utility>
 
 #include "core/json_escape.hpp"
 #include "request/shell.hpp"
 
+#if PEMRIK_SIMD
+#include <emmintrin.h>
+#endif
+
 namespace pemrik {
 namespace {
 
-// Everything the renderings need to know about a text, found in one pass
-// with one table lookup per byte. Each entry packs three counts into one
-// word: JSON escape bytes from bit 0, bytes escaped in double quotes from
-// bit 21, single quotes from bit 42. Flags are gathered apart.
-constexpr unsigned dq_shift = 21, sq_shift = 42;
-constexpr std::uint64_t field_mask = (std::uint64_t{1} << 21) - 1;
-constexpr std::size_t bytes_per_round = 1 << 16;  // keeps each count below 2^21
-enum : unsigned char { not_bare = 1, not_ascii = 2 };
-
-constexpr std::array<std::uint64_t, 256> make_count_table() {
-    std::array<std::uint64_t, 256> table{};
-    for (unsigned c = 0; c < 256; ++c) {
-        const unsigned char kind = shell::table[c];
-        table[c] = json::extra_bytes(static_cast<unsigned char>(c)) |
-                   std::uint64_t{(kind & shell::dq_escaped) != 0} << dq_shift |
-                   std::uint64_t{(kind & shell::single_quote) != 0} << sq_shift;
-    }
-    return table;
-}
-constexpr std::array<unsigned char, 256> make_flag_table() {
-    std::array<unsigned char, 256> table{};
-    for (unsigned c = 0; c < 256; ++c)
-        table[c] = ((shell::table[c] & shell::bare) ? 0 : not_bare) | (c >= 0x80 ? not_ascii : 0);
-    return table;
-}
-constexpr auto count_table = make_count_table();
-constexpr auto flag_table = make_flag_table();
-
+// Everything the renderings need to know about a text.
 struct TextFacts {
     std::size_t json_extra = 0;
     shell::Counts shell;
     bool ascii = true;
 };
 
-#if defined(__SSE2__)
+enum : unsigned char { not_bare = 1, not_ascii = 2 };
+
+#if PEMRIK_SIMD
 // Sixteen bytes at a time. Blocks holding nothing special, the common case,
 // cost a few compares; control characters are rare and counted one by one.
 // A short last block is padded with a byte that is plain for every purpose.
@@ -103,6 +78,32 @@ void add_blocks(TextFacts& facts, const unsigned char* p, std::size_t n, bool ur
     }
 }
 #else
+// Without SIMD, one pass with one table lookup per byte: each entry packs three counts into one
+// word (JSON escape bytes from bit 0, bytes escaped in double quotes from
+// bit 21, single quotes from bit 42); flags are gathered apart.
+constexpr unsigned dq_shift = 21, sq_shift = 42;
+constexpr std::uint64_t field_mask = (std::uint64_t{1} << 21) - 1;
+constexpr std::size_t bytes_per_round = 1 << 16;  // keeps each count below 2^21
+
+constexpr std::array<std::uint64_t, 256> make_count_table() {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        const unsigned char kind = shell::table[c];
+        table[c] = json::extra_bytes(static_cast<unsigned char>(c)) |
+                   std::uint64_t{(kind & shell::dq_escaped) != 0} << dq_shift |
+                   std::uint64_t{(kind & shell::single_quote) != 0} << sq_shift;
+    }
+    return table;
+}
+constexpr std::array<unsigned char, 256> make_flag_table() {
+    std::array<unsigned char, 256> table{};
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = ((shell::table[c] & shell::bare) ? 0 : not_bare) | (c >= 0x80 ? not_ascii : 0);
+    return table;
+}
+constexpr auto count_table = make_count_table();
+constexpr auto flag_table = make_flag_table();
+
 // Adds the facts of n bytes at p one byte at a time.
 void add_bytes(TextFacts& facts, const unsigned char* p, std::size_t n, unsigned char& flags) {
     while (n > 0) {
@@ -126,9 +127,10 @@ TextFacts facts_of(std::string_view text, bool url) {
     TextFacts facts;
     unsigned char flags = 0;
     auto p = reinterpret_cast<const unsigned char*>(text.data());
-#if defined(__SSE2__)
+#if PEMRIK_SIMD
     add_blocks(facts, p, text.size(), url, flags);
 #else
+    (void)url;  // the byte tables find the bare flag for every text
     add_bytes(facts, p, text.size(), flags);
 #endif
     facts.shell.all_bare = !(flags & not_bare);
