@@ -42,21 +42,13 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep
     constexpr Py_ssize_t most_reserved = 4096;
     std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
-    // Item conversions run no script code, so an exact list or tuple can be
-    // walked in place and holds its items meanwhile; a list is re-measured at
-    // each step all the same.
-    if (PyList_CheckExact(obj)) {
-        items.reserve(static_cast<std::size_t>(PyList_GET_SIZE(obj)));
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
-            Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
-            items.push_back(convert(item.get()));
-        }
-        return items;
-    }
-    if (PyTuple_CheckExact(obj)) {
-        items.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(obj)));
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(obj); ++i)
-            items.push_back(convert(PyTuple_GET_ITEM(obj, i)));
+    // Item conversions run no script code, so an exact list or tuple cannot
+    // change meanwhile and is walked in place, holding its items.
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        PyObject** array = PySequence_Fast_ITEMS(obj);
+        const Py_ssize_t count = PySequence_Fast_GET_SIZE(obj);
+        items.reserve(static_cast<std::size_t>(count));
+        for (Py_ssize_t i = 0; i < count; ++i) items.push_back(convert(array[i]));
         return items;
     }
     if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
