@@ -6,9 +6,9 @@
 // measuring is a sum and a text that needs nothing is copied whole.
 #include "request/curl.hpp"
 
-#include <cstring>
 #include <string_view>
 
+#include "core/json_escape.hpp"
 #include "request/shell.hpp"
 
 namespace pemrik::curl {
@@ -30,10 +30,7 @@ std::size_t added(Piece piece, Place place) {
                                                      : piece.shell_extra;
 }
 
-char* put(char* out, std::string_view text) {
-    if (!text.empty()) std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
+char* put(char* out, std::string_view text) { return json::copy(out, text.data(), text.size()); }
 
 // Copies text, writing each byte of the given kind through escape().
 template <class Escape>
