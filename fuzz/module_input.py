@@ -68,9 +68,12 @@ KINDS = ["str", "surrogates", "StrSub", "None", "int", "bytes", "list", "tuple",
          "generator", "method", "method name", "earlier", "float", "empty str"]
 
 
-def value(field, earlier):
+DEEPEST = 6  # containers nest at most this deep; a deeper one is an empty str
+
+
+def value(field, earlier, depth=0):
     """One Python value from a field; earlier holds the objects made by previous calls."""
-    if not field:
+    if not field or depth > DEEPEST:
         return ""
     kind, payload = KINDS[field[0] % len(KINDS)], field[1:]
     if kind == "str":
@@ -86,7 +89,7 @@ def value(field, earlier):
     if kind == "bytes":
         return bytes(payload)
     if kind in ("list", "tuple", "Seq", "dict", "generator"):
-        items = [item(i, earlier) for i in payload.split(ITEMS)] if payload else []
+        items = [item(i, earlier, depth + 1) for i in payload.split(ITEMS)] if payload else []
         if kind == "list":
             return items
         if kind == "tuple":
@@ -113,14 +116,14 @@ def value(field, earlier):
 ITEM_KINDS = ["tuple", "TupleSub", "Pair", "list", "value"]
 
 
-def item(field, earlier):
+def item(field, earlier, depth):
     """A container item: mostly a tuple of any number of elements."""
     if not field:
         return ()
     kind, payload = ITEM_KINDS[field[0] % len(ITEM_KINDS)], field[1:]
     if kind == "value":
-        return value(payload, earlier)
-    elements = [value(e, earlier) for e in payload.split(ELEMENTS)] if payload else []
+        return value(payload, earlier, depth)
+    elements = [value(e, earlier, depth) for e in payload.split(ELEMENTS)] if payload else []
     if kind == "tuple":
         return tuple(elements)
     if kind == "TupleSub":

@@ -41,6 +41,7 @@ for target in "${targets[@]}"; do
     found="$root/build/fuzz-corpus$slot/$target"
     artifacts="$root/build/fuzz-artifacts$slot/$target"
     mkdir -p "$found" "$artifacts"
+    rm -f "$artifacts"/crash-* "$artifacts"/leak-* "$artifacts"/timeout-* "$artifacts"/oom-*
     log="$artifacts/run.log"
     options=(-max_total_time="$seconds" -artifact_prefix="$artifacts/" -print_final_stats=1
              -timeout=10 -rss_limit_mb=4096 "$found" "$seeds")
