@@ -97,6 +97,7 @@ case "${1:-}" in
         need_command curl curl
         need_command nm binutils
         setup_venv requirements/build.txt requirements/test.txt
+        bash "$root/scripts/check-core-includes.sh"
         install_module
         shift
         cd "$root/tests"

@@ -12,7 +12,7 @@
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 #include "module/types.hpp"
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik {
 

@@ -9,7 +9,7 @@
 #include "module/call.hpp"
 #include "module/convert.hpp"
 #include "request/classes.hpp"
-#include "request/curl.hpp"
+#include "request/core/curl.hpp"
 
 namespace pemrik {
 namespace {

@@ -1,10 +1,10 @@
 // The collection document, written straight as compact JSON from templates
 // whose key order the compiler checks (json_writer.hpp).
-#include "collection/document.hpp"
+#include "collection/core/document.hpp"
 
 #include <cassert>
 
-#include "collection/json_writer.hpp"
+#include "collection/core/json_writer.hpp"
 
 namespace pemrik::document {
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "core/json_escape.hpp"
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik::json {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik::document {
 

@@ -1,5 +1,5 @@
 // Making and copying request records, each one allocation.
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "core/json_escape.hpp"
-#include "request/shell.hpp"
+#include "request/core/shell.hpp"
 
 #if PEMRIK_SIMD
 #include <emmintrin.h>

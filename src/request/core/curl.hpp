@@ -2,7 +2,7 @@
 // for word: measure first, then write into memory of exactly that size.
 #pragma once
 
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik::curl {
 

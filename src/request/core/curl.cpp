@@ -4,12 +4,12 @@
 //
 // The record knows how many bytes quoting adds to each of its texts, so
 // measuring is a sum and a text that needs nothing is copied whole.
-#include "request/curl.hpp"
+#include "request/core/curl.hpp"
 
 #include <string_view>
 
 #include "core/json_escape.hpp"
-#include "request/shell.hpp"
+#include "request/core/shell.hpp"
 
 namespace pemrik::curl {
 namespace {

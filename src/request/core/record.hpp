@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "request/method.hpp"
-#include "request/url.hpp"
+#include "request/core/method.hpp"
+#include "request/core/url.hpp"
 
 namespace pemrik {
 
