@@ -68,9 +68,9 @@ PyObject* export_collection(PyObject* self, PyObject*) {
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
         if (requests)
             if (auto bad = document::first_uncuttable(*requests))
-                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url().text));
+                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url()));
         return make_str(document::measure(requests),
-                        [&](char* out) { document::write(requests, out); });
+                        [&](char* out) { return document::write(requests, out); });
     });
 }
 

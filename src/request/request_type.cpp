@@ -51,7 +51,7 @@ PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 PyObject* get_request_command(PyObject* self, PyObject*) {
     return guarded([&] {
         auto request = Shared<RequestClass>::take(self);
-        return make_str(curl::measure(*request), [&](char* out) { curl::write(*request, out); });
+        return make_str(curl::measure(*request), [&](char* out) { return curl::write(*request, out); });
     });
 }
 

@@ -9,73 +9,67 @@
 namespace pemrik::document {
 namespace {
 
-PEMRIK_JSON_TEMPLATE(document_runs, R"({"info":{"name":"@","schema":"@"},"item":[@]})");
-PEMRIK_JSON_TEMPLATE(item_runs,
+PEMRIK_JSON_TEMPLATE(document_template, R"({"info":{"name":"@","schema":"@"},"item":[@]})");
+PEMRIK_JSON_TEMPLATE(item_template,
                      R"({"name":"@","request":{"body":{"mode":"raw","raw":"@"},"header":[@],)"
                      R"("method":"@","url":{"host":"@","path":[@],"protocol":"@","raw":"@"}}})");
-PEMRIK_JSON_TEMPLATE(header_runs, R"({"key":"@","value":"@"})");
+PEMRIK_JSON_TEMPLATE(header_template, R"({"key":"@","value":"@"})");
 
-template <class Sink>
-void write_item(Sink& outer, const Request& request) {
+template <json::Sink Sink>
+void write_item(Sink& outer, const Request& record) {
     // A local sink: its position can stay in a register, where the byte
     // stores of a sink behind a reference would make the compiler reload it.
     Sink sink = outer;
+    const Known request(record);
     const Piece url = request.url();
     const UrlCut cut = request.url_cut();
     assert(cut.cuttable);
     sink.ascii(request.ascii());
-
-    sink.raw(item_runs[0]);
-    sink.text(url);
-    sink.raw(item_runs[1]);
-    sink.text(request.body());
-    sink.raw(item_runs[2]);
-    for (std::size_t i = 0; i < request.header_count(); ++i) {
-        if (i) sink.raw(',');
-        sink.raw(header_runs[0]);
-        sink.text(request.header_name(i));
-        sink.raw(header_runs[1]);
-        sink.text(request.header_value(i));
-        sink.raw(header_runs[2]);
-    }
-    sink.raw(item_runs[3]);
-    sink.raw(name_of(request.method()));
-    sink.raw(item_runs[4]);
-    sink.text(url.part(cut.host(url.text)));
-    sink.raw(item_runs[5]);
-    sink.split_strings(url.part(cut.path(url.text)), cut.path_pieces);
-    sink.raw(item_runs[6]);
-    sink.raw(cut.protocol(url.text));  // scheme characters never need escapes
-    sink.raw(item_runs[7]);
-    sink.text(url);
-    sink.raw(item_runs[8]);
+    json::fill<item_template>(sink)
+        .text(url)
+        .text(request.body())
+        .elements([&](Sink& s) {
+            for (std::size_t i = 0; i < record.header_count(); ++i) {
+                if (i) s.raw(',');
+                json::fill<header_template>(s)
+                    .text(request.header_name(i))
+                    .text(request.header_value(i))
+                    .done();
+            }
+        })
+        .raw(name_of(record.method()))
+        .text(url.part(cut.host(url.text)))
+        .elements([&](Sink& s) { s.split_strings(url.part(cut.path(url.text)), cut.path_pieces); })
+        .raw(cut.protocol(url.text))  // scheme characters never need escapes
+        .text(url)
+        .done();
     outer = sink;
 }
 
-template <class Sink>
+template <json::Sink Sink>
 void write_document(Sink& sink, const std::vector<Request>* requests) {
-    sink.raw(document_runs[0]);
-    sink.raw(collection_name);
-    sink.raw(document_runs[1]);
-    sink.raw(schema_url);
-    sink.raw(document_runs[2]);
-    if (requests)
-        for (std::size_t i = 0; i < requests->size(); ++i) {
-            if (i) sink.raw(',');
-            write_item(sink, (*requests)[i]);
-        }
-    sink.raw(document_runs[3]);
+    json::fill<document_template>(sink)
+        .raw(collection_name)
+        .raw(schema_url)
+        .elements([&](Sink& s) {
+            if (requests)
+                for (std::size_t i = 0; i < requests->size(); ++i) {
+                    if (i) s.raw(',');
+                    write_item(s, (*requests)[i]);
+                }
+        })
+        .done();
 }
 
 }  // namespace
 
 std::optional<std::size_t> first_uncuttable(const std::vector<Request>& requests) {
     for (std::size_t i = 0; i < requests.size(); ++i)
-        if (!requests[i].url_cut().cuttable) return i;
+        if (!Known(requests[i]).url_cut().cuttable) return i;
     return std::nullopt;
 }
 
-TextSize measure(const std::vector<Request>* requests) {
+text::TextSize measure(const std::vector<Request>* requests) {
     json::Measure sink;
     write_document(sink, requests);
     return sink.size();
@@ -84,6 +78,7 @@ TextSize measure(const std::vector<Request>* requests) {
 char* write(const std::vector<Request>* requests, char* out) {
     json::Write sink(out);
     write_document(sink, requests);
+    assert(static_cast<std::size_t>(sink.end() - out) == measure(requests).bytes);
     return sink.end();
 }
 

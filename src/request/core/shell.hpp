@@ -1,71 +1,60 @@
-// The shell quoting of command-line words: one table, and what quoting adds.
+// The shell words of a command line: what quoting adds to a text, and the
+// writing of a text quoted (the byte rules live in core/text.hpp).
 //
 // A url is written bare when every byte may stand unquoted, else in single
-// quotes; header texts sit in double quotes with \ " $ ` escaped by a
-// backslash; the body sits in single quotes. A single quote inside single
-// quotes is written as '\'' (close, escaped quote, reopen).
+// quotes; header texts sit in double quotes with each escaped byte preceded
+// by a backslash; the body sits in single quotes, each single quote inside
+// written as '\'' (close, escaped quote, reopen).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <string_view>
 
+#include "core/text.hpp"
+
 namespace pemrik::shell {
-
-enum : unsigned char {
-    bare = 1,          // may stand unquoted in a url word
-    dq_escaped = 2,    // needs a backslash inside double quotes
-    single_quote = 4,  // the single quote itself
-};
-
-constexpr std::array<unsigned char, 256> make_table() {
-    std::array<unsigned char, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] |= bare;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] |= bare;
-    for (int c = '0'; c <= '9'; ++c) table[c] |= bare;
-    for (unsigned char c : std::string_view("@%+=:,./-_")) table[c] |= bare;
-    for (unsigned char c : std::string_view("\\\"$`")) table[c] |= dq_escaped;
-    table['\''] |= single_quote;
-    return table;
-}
-inline constexpr std::array<unsigned char, 256> table = make_table();
-
-inline constexpr std::string_view quote_in_single_quotes = "'\\''";
 
 // Where a text stands on the command line.
 enum class Place { url, double_quoted, single_quoted };
 
-// What quoting needs to know about a text.
-struct Counts {
-    bool all_bare = true;         // every byte may stand unquoted in a url
-    std::size_t dq_escaped = 0;   // bytes escaped inside double quotes
-    std::size_t single_quotes = 0;
-};
-
-inline Counts count(std::string_view text) {
-    Counts counts;
-    for (unsigned char c : text) {
-        const unsigned char kind = table[c];
-        counts.all_bare &= (kind & bare) != 0;
-        counts.dq_escaped += (kind & dq_escaped) != 0;
-        counts.single_quotes += (kind & single_quote) != 0;
-    }
-    return counts;
-}
-
 // Bytes that quoting adds to a text standing in place: for a url 0 when it
-// is written bare, else the two quotes and three per single quote inside.
-inline std::size_t added_bytes(Place place, const Counts& counts) {
+// is written bare, else the two quotes and what each single quote inside adds.
+inline std::size_t added_bytes(Place place, const text::Facts& facts) {
     switch (place) {
-        case Place::url: return counts.all_bare ? 0 : 2 + 3 * counts.single_quotes;
-        case Place::double_quoted: return counts.dq_escaped;
-        case Place::single_quoted: return 3 * counts.single_quotes;
+        case Place::url:
+            return facts.bare_url ? 0 : 2 + text::single_quote_added * facts.single_quotes;
+        case Place::double_quoted: return facts.double_quoted;
+        case Place::single_quoted: return text::single_quote_added * facts.single_quotes;
     }
     return 0;
 }
 
-inline std::size_t added_bytes(Place place, std::string_view text) {
-    return added_bytes(place, count(text));
+// Copies text, writing each byte of Set through escape().
+template <const text::ByteSet& Set, class Escape>
+char* put_escaped(char* out, std::string_view text, Escape escape) {
+    const char* run = text.data();
+    const char* end = run + text.size();
+    for (const char* p = run; (p = text::find_in<Set>(p, end)) < end; ++p) {
+        out = text::copy(out, run, static_cast<std::size_t>(p - run));
+        out = escape(out, *p);
+        run = p + 1;
+    }
+    return text::copy(out, run, static_cast<std::size_t>(end - run));
+}
+
+// The inside of a single-quoted word.
+inline char* put_in_single_quotes(char* out, std::string_view text) {
+    return put_escaped<text::single_quoted_escaped>(
+        out, text, [](char* o, char) { return text::copy(o, text::quote_in_single_quotes); });
+}
+
+// The inside of a double-quoted word.
+inline char* put_in_double_quotes(char* out, std::string_view text) {
+    return put_escaped<text::double_quoted_escaped>(out, text, [](char* o, char c) {
+        *o++ = '\\';
+        *o++ = c;
+        return o;
+    });
 }
 
 }  // namespace pemrik::shell
