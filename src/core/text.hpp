@@ -69,8 +69,7 @@ inline constexpr ByteSet bare_url = make_bare_url();
 
 // ---- Sets derived from the rules ----
 
-// Bytes whose JSON escape adds `added` bytes (1 for "\x", 5 for "\u00XX";
-// 0 for every escaped byte).
+// Bytes that JSON escaping adds for c: 0, 1 for "\x" or 5 for "\u00XX".
 constexpr unsigned json_added(unsigned char c) {
     return json_escapes[c] == 0 ? 0 : json_escapes[c] == 'u' ? 5 : 1;
 }

@@ -116,7 +116,7 @@ public:
     ~Fill() { assert(used_ && "a template cursor was left unused"); }
 
     // A string's inside: text escaped as it needs.
-    Fill<T, S, K + 1> text(Piece piece) && {
+    Fill<T, S, K + 1> text(const Piece& piece) && {
         static_assert(K < holes && T.in_string[K], "this hole is not inside a string");
         use();
         sink_.text(piece);
@@ -198,15 +198,15 @@ class Measure {
 public:
     void raw(std::string_view s) noexcept { size_.bytes += s.size(); }
     void raw(char) noexcept { ++size_.bytes; }
-    void text(Piece p) noexcept { size_.bytes += p.text.size() + extra(p); }
-    void split_strings(Piece p, std::size_t pieces) noexcept {
+    void text(const Piece& p) noexcept { size_.bytes += p.text.size() + extra(p); }
+    void split_strings(const Piece& p, std::size_t pieces) noexcept {
         if (pieces) size_.bytes += p.text.size() + 2 * pieces + extra(p);
     }
     void ascii(bool all_ascii) noexcept { size_.ascii &= all_ascii; }
     text::TextSize size() const noexcept { return size_; }
 
 private:
-    static std::size_t extra(Piece p) noexcept {
+    static std::size_t extra(const Piece& p) noexcept {
         return p.json_extra == Piece::unknown_extra ? text::facts_of(p.text, false).json_added : p.json_extra;
     }
     text::TextSize size_;
@@ -218,8 +218,8 @@ public:
     explicit Write(char* out) noexcept : out_(out) {}
     void raw(std::string_view s) noexcept { out_ = text::copy(out_, s); }
     void raw(char c) noexcept { *out_++ = c; }
-    void text(Piece p) noexcept { text(p.text, p.json_escapes()); }
-    void split_strings(Piece p, std::size_t pieces) noexcept {
+    void text(const Piece& p) noexcept { text(p.text, p.json_escapes()); }
+    void split_strings(const Piece& p, std::size_t pieces) noexcept {
         if (!pieces) return;
         *out_++ = '"';
         const char* run = p.text.data();

@@ -26,10 +26,16 @@ constexpr std::string_view body_start = " -d '";
 constexpr std::string_view raw_body_start = " --data-raw '";
 constexpr std::string_view single_quote_end = "'";
 
-std::size_t added(Piece piece, Place place) {
+std::size_t added(const Piece& piece, Place place) {
     return piece.shell_extra == Piece::unknown_extra
                ? shell::added_bytes(place, text::facts_of(piece.text, place == Place::url))
                : piece.shell_extra;
+}
+
+// The size of a text quoted as it stands in place.
+std::size_t quoted_size(const Known& request, TextId id, Place place) {
+    const Piece piece = request.piece(id);
+    return piece.text.size() + added(piece, place);
 }
 
 char* put(char* out, std::string_view text) { return text::copy(out, text); }
@@ -38,7 +44,7 @@ char* put(char* out, std::string_view text) { return text::copy(out, text); }
 char* put_in_single_quotes(char* out, std::string_view text, std::size_t quoting) {
     return quoting == 0 ? put(out, text) : shell::put_in_single_quotes(out, text);
 }
-char* put_in_double_quotes(char* out, Piece piece) {
+char* put_in_double_quotes(char* out, const Piece& piece) {
     return added(piece, Place::double_quoted) == 0 ? put(out, piece.text)
                                                    : shell::put_in_double_quotes(out, piece.text);
 }
@@ -80,20 +86,15 @@ char* write_line(const Known& request, char* out) {
 
 text::TextSize measure(const Request& record) {
     const Known request(record);
-    const Piece url = request.url();
     std::size_t bytes = command_start.size() + name_of(record.method()).size() + 1 +
-                        url.text.size() + added(url, Place::url);
-    for (std::size_t i = 0; i < record.header_count(); ++i) {
-        const Piece name = request.header_name(i), value = request.header_value(i);
+                        quoted_size(request, TextId::url(), Place::url);
+    for (std::size_t i = 0; i < record.header_count(); ++i)
         bytes += header_start.size() + name_value_separator.size() + header_end.size() +
-                 name.text.size() + added(name, Place::double_quoted) + value.text.size() +
-                 added(value, Place::double_quoted);
-    }
-    if (record.has_body()) {
-        const Piece body = request.body();
-        bytes += body_opening(body.text).size() + single_quote_end.size() + body.text.size() +
-                 added(body, Place::single_quoted);
-    }
+                 quoted_size(request, TextId::header_name(i), Place::double_quoted) +
+                 quoted_size(request, TextId::header_value(i), Place::double_quoted);
+    if (record.has_body())
+        bytes += body_opening(record.body()).size() + single_quote_end.size() +
+                 quoted_size(request, TextId::body(), Place::single_quoted);
     return {bytes, request.ascii()};
 }
 
