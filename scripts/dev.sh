@@ -14,6 +14,10 @@ want=${PEMRIK_PYTHON:-3.13}
 # PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
 # runs at once do not share them.
 slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
+# Compiler warnings are errors in CI; PEMRIK_WERROR=1 or 0 says otherwise.
+# Always passed, so that a build folder does not keep an earlier run's.
+werror=OFF
+if [ "${PEMRIK_WERROR:-$([ "${CI:-}" = true ] && echo 1)}" = 1 ]; then werror=ON; fi
 
 say() { printf 'pemrik: %s\n' "$*" >&2; }
 
@@ -111,7 +115,8 @@ PY
 install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
-        --config-settings=build-dir="build/{wheel_tag}$slot" "$@" .
+        --config-settings=build-dir="build/{wheel_tag}$slot" \
+        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror "$@" .
 }
 
 case "${1:-}" in
