@@ -14,6 +14,12 @@ want=${PEMRIK_PYTHON:-3.13}
 # PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
 # runs at once do not share them.
 slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
+# PEMRIK_NO_SIMD=1 builds the portable byte loops alone, in a slot of its own.
+no_simd=OFF
+if [ "${PEMRIK_NO_SIMD:-0}" != 0 ]; then
+    no_simd=ON
+    slot="$slot-nosimd"
+fi
 # Compiler warnings are errors in CI; PEMRIK_WERROR=1 or 0 says otherwise.
 # Always passed, so that a build folder does not keep an earlier run's.
 werror=OFF
@@ -116,7 +122,8 @@ install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
         --config-settings=build-dir="build/{wheel_tag}$slot" \
-        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror "$@" .
+        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror \
+        --config-settings=cmake.define.PEMRIK_NO_SIMD=$no_simd "$@" .
 }
 
 case "${1:-}" in
