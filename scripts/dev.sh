@@ -14,6 +14,16 @@ want=${PEMRIK_PYTHON:-3.13}
 # PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
 # runs at once do not share them.
 slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
+# PEMRIK_NO_SIMD=1 builds the portable byte loops alone, in a slot of its own.
+no_simd=OFF
+if [ "${PEMRIK_NO_SIMD:-0}" != 0 ]; then
+    no_simd=ON
+    slot="$slot-nosimd"
+fi
+# Compiler warnings are errors in CI; PEMRIK_WERROR=1 or 0 says otherwise.
+# Always passed, so that a build folder does not keep an earlier run's.
+werror=OFF
+if [ "${PEMRIK_WERROR:-$([ "${CI:-}" = true ] && echo 1)}" = 1 ]; then werror=ON; fi
 
 say() { printf 'pemrik: %s\n' "$*" >&2; }
 
@@ -59,8 +69,11 @@ need_command() {
     fi
 }
 
-# Creates the virtual environment and installs the listed requirement files,
-# again only when one of them changed.
+# Creates the virtual environment and installs the build backend of
+# [build-system] with the "build" dependency group and the named groups of
+# pyproject.toml, again only when those declarations changed:
+#   setup_venv test bench
+# (requirements/NAME.txt, the older spelling, means the group NAME.)
 setup_venv() {
     local python
     python=$(find_python)
@@ -70,13 +83,37 @@ setup_venv() {
         rm -rf "$venv"
         "$python" -m venv "$venv"
     fi
-    local stamp="$venv/.requirements" wanted
-    wanted=$(cat "$@" | sha256sum | cut -d' ' -f1)
-    if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
-        local args=()
-        for f in "$@"; do args+=(-r "$f"); done
-        "$venv/bin/python" -m pip install -q --disable-pip-version-check "${args[@]}"
-        echo "$wanted" > "$stamp"
+    local groups=(build) g
+    for g in "$@"; do
+        g=${g##*/}
+        g=${g%.txt}
+        [[ " ${groups[*]} " == *" $g "* ]] || groups+=("$g")
+    done
+    # First line: a digest of what is asked; then the backend's requirements.
+    local declared
+    declared=$("$venv/bin/python" - "$root/pyproject.toml" "${groups[@]}" <<'PY'
+import hashlib, json, sys, tomllib
+with open(sys.argv[1], "rb") as f:
+    project = tomllib.load(f)
+groups = project.get("dependency-groups", {})
+missing = [g for g in sys.argv[2:] if g not in groups]
+if missing:
+    sys.exit(f"pyproject.toml has no dependency group {', '.join(missing)}")
+backend = project["build-system"]["requires"]
+asked = json.dumps([sys.argv[2:], backend, groups], sort_keys=True)
+print(hashlib.sha256(asked.encode()).hexdigest())
+print("\n".join(backend))
+PY
+)
+    local stamp="$venv/.requirements"
+    if [ "$(cat "$stamp" 2>/dev/null)" != "${declared%%$'\n'*}" ]; then
+        local pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check) args=()
+        # Dependency groups need pip 25.1 or later.
+        "${pip[@]}" 'pip>=25.1'
+        mapfile -t args < <(tail -n +2 <<<"$declared")
+        for g in "${groups[@]}"; do args+=(--group "$root/pyproject.toml:$g"); done
+        "${pip[@]}" "${args[@]}"
+        echo "${declared%%$'\n'*}" > "$stamp"
     fi
 }
 
@@ -84,7 +121,9 @@ setup_venv() {
 install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
-        --config-settings=build-dir="build/{wheel_tag}$slot" "$@" .
+        --config-settings=build-dir="build/{wheel_tag}$slot" \
+        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror \
+        --config-settings=cmake.define.PEMRIK_NO_SIMD=$no_simd "$@" .
 }
 
 # Builds the core alone (no Python) with its C++ tests, with SSE2 and with the
@@ -100,14 +139,14 @@ core_tests() {
 
 case "${1:-}" in
     demo)
-        setup_venv requirements/build.txt
+        setup_venv
         install_module
         exec "$venv/bin/python" examples/demo.py
         ;;
     test)
         need_command curl curl
         need_command nm binutils
-        setup_venv requirements/build.txt requirements/test.txt
+        setup_venv test
         core_tests
         install_module
         shift

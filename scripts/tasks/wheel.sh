@@ -8,7 +8,7 @@
 # installed module and finds the installed type stubs.
 need_command curl curl
 need_command nm binutils
-setup_venv requirements/build.txt requirements/test.txt requirements/package.txt
+setup_venv test package
 python=$(find_python)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pemrik-wheel.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -21,7 +21,8 @@ test_installed() {
     shift 2
     # Runs inside an if condition, where set -e does not act: check each step.
     "$python" -m venv "$env" || return 1
-    "$env/bin/python" -m pip install "${pip_quiet[@]}" -r "$root/requirements/test.txt" "$artifact" \
+    "$env/bin/python" -m pip install "${pip_quiet[@]}" 'pip>=25.1' || return 1
+    "$env/bin/python" -m pip install "${pip_quiet[@]}" --group "$root/pyproject.toml:test" "$artifact" \
         || return 1
     local site
     site=$("$env/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')

@@ -112,7 +112,7 @@ void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slo
 
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** slots) {
-    const auto given = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+    const auto given = static_cast<std::size_t>(nargs);
     bind_positional(sig, args, given, slots);
     if (kwnames) {
         const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);

@@ -20,7 +20,8 @@ struct Signature {
 };
 
 // Both forms fill slots[0..parameters.size()) with borrowed references, null
-// for parameters not given, or raise the binding TypeError.
+// for parameters not given, or raise the binding TypeError. nargs counts the
+// positional arguments (a vectorcall's flag already taken off).
 void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** slots);
