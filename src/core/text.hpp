@@ -25,7 +25,7 @@ using ByteSet = std::array<bool, 256>;
 
 constexpr ByteSet set_of(std::string_view bytes) {
     ByteSet set{};
-    for (unsigned char c : bytes) set[c] = true;
+    for (char c : bytes) set[static_cast<unsigned char>(c)] = true;
     return set;
 }
 
@@ -37,7 +37,7 @@ constexpr ByteSet set_of(std::string_view bytes) {
 // other byte, the UTF-8 of non-ASCII characters included, passes unchanged.
 constexpr std::array<char, 256> make_json_escapes() {
     std::array<char, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[c] = 'u';
+    for (unsigned c = 0; c < 0x20; ++c) table[c] = 'u';
     table['\b'] = 'b';
     table['\t'] = 't';
     table['\n'] = 'n';
@@ -60,9 +60,9 @@ inline constexpr std::string_view quote_in_single_quotes = "'\\''";
 // Bare urls: bytes that may stand unquoted in a shell word.
 constexpr ByteSet make_bare_url() {
     ByteSet set = set_of("@%+=:,./-_");
-    for (int c = 'a'; c <= 'z'; ++c) set[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) set[c] = true;
-    for (int c = '0'; c <= '9'; ++c) set[c] = true;
+    for (unsigned c = 'a'; c <= 'z'; ++c) set[c] = true;
+    for (unsigned c = 'A'; c <= 'Z'; ++c) set[c] = true;
+    for (unsigned c = '0'; c <= '9'; ++c) set[c] = true;
     return set;
 }
 inline constexpr ByteSet bare_url = make_bare_url();

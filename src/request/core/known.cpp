@@ -25,7 +25,7 @@ RecordNote Known::find(const Request& request) noexcept {
     RecordNote note{{}, noted | all_ascii};
     auto keep = [&](TextId id) {
         const auto facts = text::facts_of(request.text(id), id.kind() == TextId::Kind::url);
-        if (!facts.ascii) note.bits &= ~all_ascii;
+        if (!facts.ascii) note.bits = static_cast<std::uint8_t>(note.bits & ~all_ascii);
         auto saturate = [](std::size_t n) { return static_cast<TextNote>(std::min<std::size_t>(n, saturated)); };
         request.set_note(id, saturate(facts.json_added) |
                                  saturate(shell::added_bytes(place_of(id.kind()), facts)) << extra_bits);

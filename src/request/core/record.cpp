@@ -29,7 +29,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     auto put = [&](std::string_view text) {
         if (!text.empty()) std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
-        *slots++ = Slot{end, 0};
+        *slots++ = Slot{end & most_chars, 0};  // below most_chars, checked above
     };
     put(url);
     put(body ? *body : std::string_view());

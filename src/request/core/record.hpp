@@ -77,7 +77,7 @@ public:
     // may be written through a const reading (the notes are mutable); like
     // every other access, that runs with the interpreter lock held.
     TextNote note(TextId id) const noexcept { return static_cast<TextNote>(block().slots()[id.slot_].note); }
-    void set_note(TextId id, TextNote note) const noexcept { block().slots()[id.slot_].note = note; }
+    void set_note(TextId id, TextNote note) const noexcept { block().slots()[id.slot_].note = note & note_mask; }
     RecordNote record_note() const noexcept {
         RecordNote note{{}, block().note_bits};
         for (int k = 0; k < 4; ++k) note.words[k] = block().note_words[k];
@@ -95,6 +95,7 @@ private:
         std::uint64_t end : 64 - note_bits;
         mutable std::uint64_t note : note_bits;
     };
+    static constexpr TextNote note_mask = (TextNote{1} << note_bits) - 1;
     static constexpr std::uint64_t most_chars = (std::uint64_t{1} << (64 - note_bits)) - 1;
 
     // The single allocation: Block, then slots[texts], then the bytes of the
