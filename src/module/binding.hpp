@@ -1,4 +1,14 @@
 // Binding call arguments to parameters, and the argument-error rule.
+//
+// The lifetime rule for everything the module reads from its arguments: no
+// pointer or view into memory that the module does not own survives a point
+// where script code may run (a callback of an argument, a finalizer the
+// collector runs meanwhile). A text is either copied into module-owned
+// storage at once, or read through an object the module holds a strong
+// reference to for as long as the view lives. The caller's references do not
+// count: a caller written in C may lend them (functools.partial lends what it
+// stores) and let go of them from inside such a callback. So bind() holds
+// every bound argument, and to_list() (convert.hpp) every item it reads.
 #pragma once
 
 #include <Python.h>
@@ -7,6 +17,7 @@
 #include <string_view>
 
 #include "module/errors.hpp"
+#include "module/ref.hpp"
 
 namespace pemrik {
 
@@ -19,11 +30,11 @@ struct Signature {
     std::size_t required;
 };
 
-// Both forms fill slots[0..parameters.size()) with borrowed references, null
+// Both forms fill slots[0..parameters.size()) with strong references, empty
 // for parameters not given, or raise the binding TypeError.
-void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
+void bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots);
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** slots);
+          Ref* slots);
 
 // Rewrites the current exception, raised while converting the argument
 // `parameter`: a TypeError (exactly) gets the message "argument 'NAME': ...".

@@ -35,20 +35,25 @@ HeaderView header_of(PyObject* obj);
 
 // A sequence that is not a str, item by item in iteration order. The
 // reported length only reserves room, within a bound, and never limits or
-// pads the items. Items that only the iteration held are kept in keep_alive
-// (when given), for results that point into them.
-template <class Item, class Convert>
-std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep_alive = nullptr) {
+// pads the items. Each item is held while it is converted and, when keep is
+// given, kept there afterwards, for results that point into it (the lifetime
+// rule in binding.hpp).
+template <class Item, class Convert, class Keep = HeldRefs<0>>
+std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) {
     constexpr Py_ssize_t most_reserved = 4096;
     std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
-    // Item conversions run no script code, so an exact list or tuple cannot
-    // change meanwhile and is walked in place, holding its items.
+    auto take = [&](Ref item) {
+        items.push_back(convert(item.get()));
+        if (keep) keep->hold(std::move(item));
+    };
+    // An exact list or tuple is walked in place. Script code that runs
+    // meanwhile (a finalizer) may change a list, so its size and items are
+    // read again for each step, as its own iterator does.
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
-        PyObject** array = PySequence_Fast_ITEMS(obj);
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(obj);
-        items.reserve(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) items.push_back(convert(array[i]));
+        items.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj)));
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i)
+            take(Ref::borrow(PySequence_Fast_GET_ITEM(obj, i)));
         return items;
     }
     if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
@@ -56,10 +61,7 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep
     if (hint < 0) PyErr_Clear();
     items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(hint, 0, most_reserved)));
     Ref iterator = check(PyObject_GetIter(obj));
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        items.push_back(convert(item.get()));
-        if (keep_alive) keep_alive->push_back(std::move(item));
-    }
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) take(std::move(item));
     if (PyErr_Occurred()) throw_python_error();
     return items;
 }

@@ -15,7 +15,10 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 namespace pemrik {
 
@@ -45,6 +48,28 @@ public:
 private:
     explicit Ref(PyObject* p) noexcept : ptr_(p) {}
     PyObject* ptr_ = nullptr;
+};
+
+// References held together until the holder goes: the first `in_place` of
+// them without an allocation (a call's few header items), the rest in a vector.
+template <std::size_t in_place>
+class HeldRefs {
+public:
+    HeldRefs() = default;
+    HeldRefs(const HeldRefs&) = delete;
+    HeldRefs& operator=(const HeldRefs&) = delete;
+
+    void hold(Ref ref) {
+        if (count_ < in_place)
+            first_[count_++] = std::move(ref);
+        else
+            rest_.push_back(std::move(ref));
+    }
+
+private:
+    std::array<Ref, in_place> first_;
+    std::size_t count_ = 0;
+    std::vector<Ref> rest_;
 };
 
 }  // namespace pemrik
