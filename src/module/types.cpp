@@ -15,6 +15,7 @@ constexpr std::string_view msg_class_init_failed = "An error occurred while init
 constexpr std::string_view msg_type_object_failed = "failed to create type object for {}";
 constexpr std::string_view msg_conversion = "'{}' object cannot be converted to '{}'";
 constexpr std::string_view msg_no_constructor = "No constructor defined for {}";
+constexpr std::string_view msg_unmade = "{} object was not made by its constructor";
 constexpr std::string_view unknown_type_name = "<failed to extract type name>";
 constexpr std::string_view unknown_class_name = "<unknown>";
 
@@ -101,5 +102,7 @@ PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
         raise(PyExc_TypeError, format(msg_no_constructor, name));
     });
 }
+
+void raise_unmade(const char* class_name) { raise(PyExc_TypeError, format(msg_unmade, class_name)); }
 
 }  // namespace pemrik
