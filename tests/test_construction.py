@@ -61,3 +61,40 @@ def test_instances_no_constructor_made_are_refused(cls):
     child = run_child(CHILD.format(setup=BYPASS.format(cls=cls), exprs=list(exprs)), env={"PYTHONFAULTHANDLER": "1"})
     assert child.returncode == 0, child.stderr[-3000:]
     assert json.loads(child.stdout) == list(expected)
+
+
+CALL_CHILD = """
+import json
+from pemrik import HTTPMETHOD as M, Pemrik, PemrikCollection
+seen = []
+{setup}
+def outcome(call):
+    try:
+        value = call()
+        return [type(value).__name__, value.get_request_command()]
+    except Exception as e:
+        return [type(e).__name__, str(e)]
+args, kwargs = ("https://h/p", [("A", "b")], M.PUT), {{"body": "x"}}
+print(json.dumps([outcome(lambda: Pemrik(*args, **kwargs)), seen[:], outcome(lambda: type.__call__(Pemrik, *args, **kwargs)), seen], default=repr))
+"""
+
+LINE = "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
+ARGS = [["https://h/p", [["A", "b"]], "HTTPMETHOD.PUT"], {"body": "x"}]
+
+
+# setup: what the call gives, and what the script's __init__/__new__ saw
+@pytest.mark.parametrize("setup, result, saw", [
+    ("", ["Pemrik", LINE], []),
+    ("Pemrik.__init__ = lambda self, *a, **k: seen.append([list(a), k])", ["Pemrik", LINE], [ARGS]),
+    ("Pemrik.__init__ = lambda self, *a, **k: 1 / 0", ["ZeroDivisionError", "division by zero"], []),
+    ("Pemrik.__new__ = staticmethod(lambda cls, *a, **k: seen.append([list(a), k]) or 'other')",
+     ["AttributeError", "'str' object has no attribute 'get_request_command'"], [ARGS]),
+    ("Pemrik.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))",
+     ["TypeError", UNMADE.format("Pemrik")], []),
+])
+def test_calling_the_class_honours_what_the_script_assigned(setup, result, saw):
+    child = run_child(CALL_CHILD.format(setup=setup), env={"PYTHONFAULTHANDLER": "1"})
+    assert child.returncode == 0, child.stderr[-3000:]
+    direct, saw_direct, through_type, saw_both = json.loads(child.stdout)
+    assert (direct, saw_direct) == (result, saw)
+    assert (through_type, saw_both) == (direct, saw_direct * 2)

@@ -103,6 +103,20 @@ PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
     });
 }
 
+Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Ref positional = check(PyTuple_New(nargs));
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(positional.get(), i, Ref::borrow(args[i]).release());
+    Ref keywords;
+    if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+        keywords = check(PyDict_New());
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
+            check(PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]));
+    }
+    return check(Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get()));
+}
+
 void raise_unmade(const char* class_name) { raise(PyExc_TypeError, format(msg_unmade, class_name)); }
 
 }  // namespace pemrik

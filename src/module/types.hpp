@@ -41,6 +41,11 @@ void register_class(PyObject* module, ClassInfo& info);
 // TypeError "'{}' object cannot be converted to '{}'" for obj's type.
 [[noreturn]] void raise_conversion_error(PyObject* obj, const char* target);
 
+// Calls cls with vectorcall arguments as the interpreter's type call does
+// (its __new__, then its __init__): for a class whose private fast call must
+// give way because a script replaced either of them.
+Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
+
 // The refusing constructor of a class without one.
 PyObject* refuse_construction(PyTypeObject* cls, PyObject* args, PyObject* kwargs);
 

@@ -40,9 +40,13 @@ PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     });
 }
 
-// Calling the class: the same constructor without an argument tuple.
+// Calling the class: the same constructor without an argument tuple, as
+// long as the class's __new__ and __init__ are still the module's own.
 PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return guarded([&] {
+        const auto* type = reinterpret_cast<PyTypeObject*>(cls);
+        if (type->tp_new != request_new || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]]
+            return call_through_type(cls, args, nargsf, kwnames);
         Ref slot[std::size(parameters)];
         bind(signature, args, PyVectorcall_NARGS(nargsf), kwnames, slot);
         return make_request(reinterpret_cast<PyTypeObject*>(cls), slot);
