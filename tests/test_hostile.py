@@ -192,3 +192,26 @@ def test_texts_in_every_field(text):
     item = json.loads(exported)["item"][0]
     assert (item["name"], item["request"]["url"]["host"], item["request"]["header"], item["request"]["body"]["raw"]) \
         == (url, text, [{"key": text, "value": text}], text)
+
+
+PANIC = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
+
+
+def unprintable(error):
+    def text(self):
+        raise error
+    return type("Unprintable", (PANIC,), {"__str__": text})()
+
+
+# An internal failure that comes back through script code is raised again as a
+# new one with the same text; without one, MemoryError stays MemoryError.
+@pytest.mark.parametrize("raised, expected", [
+    (PANIC("came back " * 10), (PANIC, "came back " * 10)),
+    (PANIC("lone \ud800 surrogate"), (PANIC, "lone " + "\ufffd" * 3 + " surrogate")),
+    (unprintable(ValueError("no text")), (PANIC, "Unwrapped panic from Python code")),
+    (unprintable(MemoryError()), (MemoryError, "")),
+])
+def test_internal_failure_coming_back_through_script_code(raised, expected):
+    with pytest.raises(BaseException) as caught:
+        Pemrik(U, Seq([], fail=(0, raised)), M.GET)
+    assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised

@@ -20,9 +20,18 @@ inline constexpr std::string_view msg_str_as_list = "Can't extract `str` to `Vec
 inline constexpr std::string_view msg_tuple_length =
     "expected tuple of length {}, but got tuple of length {}";
 
-// The UTF-8 of a str; lone surrogates become U+FFFD (three per surrogate).
-// For messages only. Never fails but for memory.
+// A str (or subclass) as an exact str whose lone surrogates became U+FFFD
+// (three per surrogate). For messages only. Null, with MemoryError set, when
+// memory runs out; makes no C++ allocation, so a failure report can use it.
+Ref lossy_str(PyObject* str) noexcept;
+
+// The UTF-8 of lossy_str(str). Never fails but for memory.
 std::string lossy_utf8(PyObject* str);
+
+// lossy_str(str(obj)), or the text fallback when str() fails for any reason
+// but memory (that failure is cleared). Null, with MemoryError set, when
+// memory runs out; makes no C++ allocation.
+Ref str_or(PyObject* obj, std::string_view fallback) noexcept;
 
 // The UTF-8 of a str (or subclass), valid as long as the str lives; other
 // objects raise the conversion error, lone surrogates the interpreter's
