@@ -215,3 +215,20 @@ def test_internal_failure_coming_back_through_script_code(raised, expected):
     with pytest.raises(BaseException) as caught:
         Pemrik(U, Seq([], fail=(0, raised)), M.GET)
     assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised
+
+
+# A failing length hint only costs the reservation, for ordinary exceptions;
+# anything else ends the call: an interrupt unchanged, an internal failure as one.
+@pytest.mark.parametrize("error", [KeyboardInterrupt("len"), SystemExit(3), PANIC("len"), ValueError("len"),
+                                   MemoryError("len")], ids=lambda e: type(e).__name__)
+@pytest.mark.parametrize("call, items, expected", [
+    (lambda seq: Pemrik(U, seq, M.GET).get_request_command(), [("A", "b")], command(U, [("A", "b")])),
+    (lambda seq: commands(PemrikCollection(seq).get_collection()), [SHARED], [LINE]),
+], ids=["headers", "collection"])
+def test_failing_length_hint(call, items, expected, error):
+    if isinstance(error, Exception):
+        assert call(Seq(items, length=error)) == expected
+        return
+    with pytest.raises(type(error)) as caught:
+        call(Seq(items, length=error))
+    assert caught.value is error or (type(error) is PANIC and str(caught.value) == "len")

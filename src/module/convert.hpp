@@ -67,7 +67,12 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) 
     }
     if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
     Py_ssize_t hint = PySequence_Size(obj);
-    if (hint < 0) PyErr_Clear();
+    // A failing hint costs only the reservation when it is an ordinary
+    // exception; an interrupt or an internal failure ends the call.
+    if (hint < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_python_error();
+        PyErr_Clear();
+    }
     items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(hint, 0, most_reserved)));
     Ref iterator = check(PyObject_GetIter(obj));
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) take(std::move(item));
