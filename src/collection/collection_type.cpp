@@ -101,6 +101,6 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo CollectionClass::info = {"PemrikCollection", &spec, nullptr};
+ClassInfo CollectionClass::info = {.name = "PemrikCollection", .spec = &spec};
 
 }  // namespace pemrik

@@ -19,8 +19,8 @@ constexpr std::string_view msg_multiple_values = "{} got multiple values for arg
 constexpr std::string_view msg_unexpected_keyword = "{} got an unexpected keyword argument '{}'";
 constexpr std::string_view msg_missing = "{} missing {} required {} {}: {}";
 constexpr std::string_view msg_argument = "argument '{}': {}";
-constexpr std::string_view msg_unprintable = "<unprintable {} object>";
-constexpr std::string_view msg_unprintable_unknown = "<unprintable object>";
+// The exception renamed is always exactly a TypeError.
+constexpr std::string_view msg_unprintable = "<unprintable TypeError object>";
 
 std::string display_name(const Signature& sig) {
     std::string name;
@@ -55,7 +55,7 @@ std::string quoted_list(std::span<const char* const> names) {
 }
 
 [[noreturn, gnu::cold]] void raise_missing(const Signature& sig, const Ref* slots) {
-    const char* missing[8];
+    const char* missing[most_parameters];
     std::size_t count = 0;
     for (std::size_t i = 0; i < sig.required && count < std::size(missing); ++i)
         if (!slots[i]) missing[count++] = sig.parameters[i];
@@ -130,30 +130,10 @@ void name_argument_error(const char* parameter) {
         compat::restore_exception(caught.release());
         return;
     }
-    std::string message;
-    if (Ref text = Ref::steal(PyObject_Str(caught.get()))) {
-        message = lossy_utf8(text.get());
-    } else {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
-        PyErr_WriteUnraisable(caught.get());
-        Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(caught.get())));
-        Py_ssize_t size = 0;
-        const char* utf8 = type_name ? PyUnicode_AsUTF8AndSize(type_name.get(), &size) : nullptr;
-        if (utf8) {
-            message = format(msg_unprintable, std::string_view(utf8, static_cast<std::size_t>(size)));
-        } else {
-            clear_error_unless_out_of_memory();
-            message = msg_unprintable_unknown;
-        }
-    }
-    Ref cause = Ref::steal(PyException_GetCause(caught.get()));
-    try {
-        raise(PyExc_TypeError, format(msg_argument, parameter, message));
-    } catch (const PythonError&) {
-        Ref renamed = Ref::steal(compat::take_exception());
-        PyException_SetCause(renamed.get(), cause.release());
-        compat::restore_exception(renamed.release());
-    }
+    Ref text = str_or(caught.get(), msg_unprintable, StrFailure::report_unraisable);
+    if (!text) throw_python_error();
+    raise_with_cause(PyExc_TypeError, format(msg_argument, parameter, utf8_of(text.get())),
+                     Ref::steal(PyException_GetCause(caught.get())));
 }
 
 }  // namespace pemrik

@@ -21,9 +21,20 @@
 
 namespace pemrik {
 
+// The most parameters a signature may have (the missing-arguments message
+// lists them from a fixed array).
+inline constexpr std::size_t most_parameters = 8;
+
 // A callable that takes arguments: all parameters positional-or-keyword, the
 // first `required` of them required.
 struct Signature {
+    template <std::size_t count>
+    consteval Signature(const char* class_name, const char* name,
+                        const char* const (&parameters)[count], std::size_t required)
+        : class_name(class_name), name(name), parameters(parameters), required(required) {
+        static_assert(count <= most_parameters);
+    }
+
     const char* class_name;  // may be null
     const char* name;
     std::span<const char* const> parameters;
@@ -37,7 +48,8 @@ void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
           Ref* slots);
 
 // Rewrites the current exception, raised while converting the argument
-// `parameter`: a TypeError (exactly) gets the message "argument 'NAME': ...".
+// `parameter`: a TypeError (exactly) is raised again as one with the message
+// "argument 'NAME': ..." and the same cause; any other stays as it is.
 [[gnu::cold]] void name_argument_error(const char* parameter);
 
 // Runs a conversion of one bound argument under the argument-error rule.

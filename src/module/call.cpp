@@ -132,11 +132,7 @@ void raise(PyObject* type, std::string_view message) {
     throw PythonError{};
 }
 
-void raise_from_current(PyObject* type, std::string_view message) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
-    // Out of memory stays MemoryError, as everywhere else in the module.
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
-    Ref cause = Ref::steal(compat::take_exception());
+void raise_with_cause(PyObject* type, std::string_view message, Ref cause) {
     try {
         raise(type, message);
     } catch (const PythonError&) {
@@ -145,6 +141,13 @@ void raise_from_current(PyObject* type, std::string_view message) {
         compat::restore_exception(exc.release());
         throw;
     }
+}
+
+void raise_from_current(PyObject* type, std::string_view message) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
+    // Out of memory stays MemoryError, as everywhere else in the module.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
+    raise_with_cause(type, message, Ref::steal(compat::take_exception()));
 }
 
 void panic(std::string message, std::source_location where) {

@@ -29,12 +29,25 @@ std::string lossy_utf8(PyObject* str) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-Ref str_or(PyObject* obj, std::string_view fallback) noexcept {
+Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure) noexcept {
     if (Ref text = Ref::steal(PyObject_Str(obj))) return lossy_str(text.get());
     if (PyErr_ExceptionMatches(PyExc_MemoryError)) return Ref();
-    PyErr_Clear();
+    if (failure == StrFailure::report_unraisable)
+        PyErr_WriteUnraisable(obj);
+    else
+        PyErr_Clear();
     return Ref::steal(
         PyUnicode_FromStringAndSize(fallback.data(), static_cast<Py_ssize_t>(fallback.size())));
+}
+
+std::optional<std::string> utf8_copy(PyObject* text) {
+    if (text) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size))
+            return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    clear_error_unless_out_of_memory();
+    return std::nullopt;
 }
 
 std::string_view utf8_of(PyObject* obj) {

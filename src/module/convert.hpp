@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,10 +29,18 @@ Ref lossy_str(PyObject* str) noexcept;
 // The UTF-8 of lossy_str(str). Never fails but for memory.
 std::string lossy_utf8(PyObject* str);
 
+// What str_or does with a failure of str() that is not for memory.
+enum class StrFailure { clear, report_unraisable };
+
 // lossy_str(str(obj)), or the text fallback when str() fails for any reason
-// but memory (that failure is cleared). Null, with MemoryError set, when
-// memory runs out; makes no C++ allocation.
-Ref str_or(PyObject* obj, std::string_view fallback) noexcept;
+// but memory (that failure is cleared, or handed to the unraisable hook with
+// obj). Null, with MemoryError set, when memory runs out; makes no C++
+// allocation, so a failure report can use it.
+Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure = StrFailure::clear) noexcept;
+
+// A copy of the UTF-8 of text, a str or null (a call that failed); empty
+// when it is null or not valid text. Throws only when memory runs out.
+std::optional<std::string> utf8_copy(PyObject* text);
 
 // The UTF-8 of a str (or subclass), valid as long as the str lives; other
 // objects raise the conversion error, lone surrogates the interpreter's
@@ -49,6 +58,9 @@ HeaderView header_of(PyObject* obj);
 // rule in binding.hpp).
 template <class Item, class Convert, class Keep = HeldRefs<0>>
 std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) {
+    // The length a script reports may be anything (a __len__ can claim 2**62
+    // and yield two items): it reserves at most this many, and a longer
+    // sequence grows the vector as it is read.
     constexpr Py_ssize_t most_reserved = 4096;
     std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);

@@ -41,15 +41,11 @@ void make_class(ClassInfo& info) {
     }
 }
 
-// The text of a str object, or fallback when obj is null or not valid text.
-std::string text_or(Ref obj, std::string_view fallback) {
-    if (obj) {
-        Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj.get(), &size))
-            return std::string(utf8, static_cast<std::size_t>(size));
-    }
-    clear_error_unless_out_of_memory();
-    return std::string(fallback);
+// The text of a type name (a new reference or null), or fallback when the
+// name could not be had or is not valid text.
+std::string name_or(PyObject* name, std::string_view fallback) {
+    Ref held = Ref::steal(name);
+    return utf8_copy(held.get()).value_or(std::string(fallback));
 }
 
 }  // namespace
@@ -92,13 +88,13 @@ void register_class(PyObject* module, ClassInfo& info) {
 }
 
 void raise_conversion_error(PyObject* obj, const char* target) {
-    std::string source = text_or(Ref::steal(PyType_GetQualName(Py_TYPE(obj))), unknown_type_name);
+    std::string source = name_or(PyType_GetQualName(Py_TYPE(obj)), unknown_type_name);
     raise(PyExc_TypeError, format(msg_conversion, source, target));
 }
 
 PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
     return guarded([&]() -> Ref {
-        std::string name = text_or(Ref::steal(PyType_GetName(cls)), unknown_class_name);
+        std::string name = name_or(PyType_GetName(cls), unknown_class_name);
         raise(PyExc_TypeError, format(msg_no_constructor, name));
     });
 }

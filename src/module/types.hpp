@@ -18,11 +18,11 @@ namespace pemrik {
 
 // One class of the module: its description and its process-wide class object.
 struct ClassInfo {
-    const char* name;                        // "Pemrik"
-    PyType_Spec* spec;
-    void (*fill_attributes)(PyObject* cls);  // class attributes, or null; throws
-    vectorcallfunc vectorcall = nullptr;     // calling the class without a tuple, or null
-    PyObject* object = nullptr;              // made once, kept for the process
+    const char* name = nullptr;                        // "Pemrik"
+    PyType_Spec* spec = nullptr;
+    void (*fill_attributes)(PyObject* cls) = nullptr;  // class attributes, or null; throws
+    vectorcallfunc vectorcall = nullptr;               // calling the class without a tuple, or null
+    PyObject* object = nullptr;                        // made once, kept for the process
     bool attributes_filled = false;
     bool filling = false;
 };

@@ -84,7 +84,7 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo RequestClass::info = {"Pemrik", &spec, nullptr, request_vectorcall};
+ClassInfo RequestClass::info = {.name = "Pemrik", .spec = &spec, .vectorcall = request_vectorcall};
 
 Request request_from(PyObject* obj) { return *Shared<RequestClass>::take(obj); }
 
