@@ -15,7 +15,6 @@
 
 #include <Python.h>
 
-#include <array>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -58,16 +57,19 @@ public:
     HeldRefs() = default;
     HeldRefs(const HeldRefs&) = delete;
     HeldRefs& operator=(const HeldRefs&) = delete;
+    ~HeldRefs() {
+        for (std::size_t i = 0; i < count_; ++i) Py_DECREF(first_[i]);
+    }
 
     void hold(Ref ref) {
         if (count_ < in_place)
-            first_[count_++] = std::move(ref);
+            first_[count_++] = ref.release();
         else
             rest_.push_back(std::move(ref));
     }
 
 private:
-    std::array<Ref, in_place> first_;
+    PyObject* first_[in_place ? in_place : 1];  // [0, count_) set
     std::size_t count_ = 0;
     std::vector<Ref> rest_;
 };
