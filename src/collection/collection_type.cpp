@@ -27,21 +27,21 @@ constexpr Signature add_signature = {"PemrikCollection", "add_request", add_para
 
 PyObject* collection_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        PyObject* slot[1] = {};
+        Ref slot[1];
         bind(new_signature, args, kwargs, slot);
         CollectionClass::Record requests;
-        if (slot[0] && slot[0] != Py_None)
-            requests = convert_argument("collection", [&] { return to_list<Request>(slot[0], request_from); });
+        if (slot[0] && slot[0].get() != Py_None)
+            requests = convert_argument("collection", [&] { return to_list<Request>(slot[0].get(), request_from); });
         return new_instance<CollectionClass>(cls, std::move(requests));
     });
 }
 
 PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
-        PyObject* slot[1] = {};
+        Ref slot[1];
         bind(add_signature, args, nargs, kwnames, slot);
         auto collection = Exclusive<CollectionClass>::take(self);
-        Request request = convert_argument("pemrik", [&] { return request_from(slot[0]); });
+        Request request = convert_argument("pemrik", [&] { return request_from(slot[0].get()); });
         // Either branch leaves the collection as it was if memory runs out.
         if (*collection) {
             (*collection)->push_back(std::move(request));
@@ -101,6 +101,6 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo CollectionClass::info = {"PemrikCollection", &spec, nullptr};
+ClassInfo CollectionClass::info = {.name = "PemrikCollection", .spec = &spec};
 
 }  // namespace pemrik
