@@ -29,9 +29,9 @@ inline constexpr std::size_t most_parameters = 8;
 // first `required` of them required.
 struct Signature {
     template <std::size_t count>
-    consteval Signature(const char* class_name, const char* name,
-                        const char* const (&parameters)[count], std::size_t required)
-        : class_name(class_name), name(name), parameters(parameters), required(required) {
+    consteval Signature(const char* class_name_, const char* name_,
+                        const char* const (&parameters_)[count], std::size_t required_)
+        : class_name(class_name_), name(name_), parameters(parameters_), required(required_) {
         static_assert(count <= most_parameters);
     }
 
