@@ -38,7 +38,8 @@ def deliver(tmp_path_factory):
             done = subprocess.run(["bash", str(home / "run.sh")], cwd=home, env=env, capture_output=True,
                                   timeout=120)
             assert done.returncode == 0, (done.stderr.decode(errors="replace"), script)
-            got = [(r.method, r.target, [(n, v) for n, v in r.headers if n.lower() not in CURL_OWN], r.body,
+            got = [(r.method, r.target, [(n, v.lstrip(b" \t")) for n, v in r.headers if n.lower() not in CURL_OWN],
+                    r.body,
                     any(n.lower() == b"content-length" for n, _ in r.headers)) for r in server.take()]
             assert got == [
                 (method.encode(), target.encode(), [(n.encode(), v.encode()) for n, v in headers],

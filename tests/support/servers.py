@@ -3,12 +3,13 @@
 A recorded request is (scheme, method, target, headers, body): the scheme of
 the listener it came in on ("http" or "https"), the method and target of the
 request line, the header lines as (name, value) byte pairs in order (the value
-without the blanks after the colon), and the body as framed by Content-Length.
+is everything after the colon, blanks included), and the body as framed by Content-Length.
 Every answer is an empty 200 that closes the connection; a server made with
 hang_up_on={b"CONNECT"} closes the connection without answering those methods
 instead (a client may take any answer to CONNECT as an open tunnel).
 """
 
+import os
 import shutil
 import socketserver
 import ssl
@@ -43,8 +44,8 @@ class RecordingHandler(socketserver.StreamRequestHandler):
             headers = []
             while (line := self.rfile.readline()) not in (b"\r\n", b"\n", b""):
                 name, _, value = line.rstrip(b"\r\n").partition(b":")
-                headers.append((name, value.lstrip(b" \t")))
-            fields = {n.lower(): v for n, v in headers}
+                headers.append((name, value))
+            fields = {n.lower(): v.strip(b" \t") for n, v in headers}
             if fields.get(b"expect", b"").lower() == b"100-continue":
                 self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
             body = self.rfile.read(int(fields.get(b"content-length", b"0")))
@@ -97,7 +98,8 @@ def self_signed_context(folder: Path) -> ssl.SSLContext | None:
     cert, key = folder / "cert.pem", folder / "key.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True, timeout=60)
+                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True, timeout=60,
+                   env={"PATH": os.environ.get("PATH", "")})
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
     return context
