@@ -256,6 +256,6 @@ requests = st.tuples(st.sampled_from(["http", "https"]), st.sampled_from(METHODS
 
 # One newman run per example, and no shrinking: each step would start node again.
 @settings(max_examples=max(3, settings().max_examples // 15), phases=[Phase.explicit, Phase.reuse, Phase.generate])
-@given(st.lists(requests, min_size=1, max_size=30))
+@given(st.lists(requests, min_size=10, max_size=30))
 def test_generated_collections(replay, cases):
     replay(cases)
