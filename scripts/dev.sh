@@ -117,6 +117,28 @@ PY
     fi
 }
 
+# Postman's collection runner for the tests: newman from PATH when there is
+# one, else the copy that ships beside the repository root (shared/postman,
+# as CI has it), unpacked once into build/newman/. Without either the runner
+# tests skip and say so.
+prepare_newman() {
+    command -v newman >/dev/null 2>&1 && return 0
+    local tarball="${PEMRIK_POSTMAN:-$root/../shared/postman}/newman-node_modules.tgz"
+    local script="$root/build/newman/node_modules/newman/bin/newman.js"
+    if [ ! -f "$script" ] && [ -f "$tarball" ]; then
+        say "unpacking newman from $tarball into build/newman/"
+        rm -rf "$root/build/newman.partial"
+        mkdir -p "$root/build/newman.partial"
+        tar -xzf "$tarball" -C "$root/build/newman.partial"
+        rm -rf "$root/build/newman"
+        mv "$root/build/newman.partial" "$root/build/newman"
+    fi
+    if [ -f "$script" ]; then
+        export PEMRIK_NEWMAN="$script"
+        need_command node nodejs
+    fi
+}
+
 # Builds the module (incrementally, in build/) and installs it into the venv.
 install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
@@ -147,6 +169,8 @@ case "${1:-}" in
     test)
         need_command curl curl
         need_command nm binutils
+        need_command openssl openssl
+        prepare_newman
         setup_venv test
         core_tests
         install_module
