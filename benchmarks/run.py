@@ -25,6 +25,7 @@ try:
 except ImportError as error:  # nothing to measure without the module itself
     sys.exit(f"pemrik cannot be imported ({error}); build it first: bash scripts/dev.sh bench")
 
+import importtime
 import measure
 import pure
 import report
@@ -49,11 +50,13 @@ class Settings:
         self.reference_samples = 5 if quick else 11    # R1..R3 there take up to 0.1 s each
         self.large_rounds = 5 if quick else 11         # W6 at 100k: pemrik and F
         self.large_reference_samples = 1 if quick else 3  # R1..R3 at 100k take seconds each
+        self.import_rounds = 21 if quick else 61          # W7: fresh interpreters per contender
 
     def describe(self):
         return (f"{'--quick' if self.quick else 'full'}: medians of {self.micro_rounds} batches (W2, W3), "
                 f"{self.rounds} rounds (W1, W4, W6 up to 10k; R1..R3 {self.reference_samples}), "
-                f"{self.large_rounds} rounds at 100k (R1..R3 {self.large_reference_samples})")
+                f"{self.large_rounds} rounds at 100k (R1..R3 {self.large_reference_samples}), "
+                f"{self.import_rounds} interpreters per module (W7)")
 
 
 class Checks:
@@ -351,8 +354,22 @@ def w6(settings, rows, notes, checks, scaling):
                  "was fresh memory from the kernel on every call.")
 
 
-WORKLOADS = {"W5": w5, "W1": w1, "W2": w2, "W3": w3, "W4": w4, "W6": w6}
-ORDER = ("W1", "W2", "W3", "W4", "W5", "W6")
+# ---- W7 import time ----------------------------------------------------------
+
+def w7(settings, rows, notes, checks, scaling):
+    name = "W7 import"
+    t = importtime.measure(settings.import_rounds)
+    ratio = t["pemrik"] / t["_json"]
+    rows.append(Row(name, "import pemrik (self time)", duration(t["pemrik"]), f"{ratio:.2f}x _json",
+                    "<= 1.5x", verdict(ratio, at_most=1.5)))
+    rows.append(Row(name, "import _json (self time)", duration(t["_json"]), "1.00", "", ""))
+    notes.append(f"W7: self time of the import from `python -X importtime`, each sample a fresh interpreter "
+                 f"importing one module, the two in turns; medians of {settings.import_rounds} each. _json is "
+                 "the standard library's C accelerator of json, an extension module loaded the same way.")
+
+
+WORKLOADS = {"W5": w5, "W1": w1, "W2": w2, "W3": w3, "W4": w4, "W6": w6, "W7": w7}
+ORDER = ("W1", "W2", "W3", "W4", "W5", "W6", "W7")
 
 
 def main(argv=None):

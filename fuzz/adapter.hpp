@@ -13,10 +13,10 @@
 #include <vector>
 
 // ---- core interface begins -------------------------------------------------
-#include "collection/document.hpp"
-#include "request/curl.hpp"
-#include "request/record.hpp"
-#include "request/url.hpp"
+#include "collection/core/document.hpp"
+#include "request/core/curl.hpp"
+#include "request/core/record.hpp"
+#include "request/core/url.hpp"
 
 namespace fuzz::core {
 

@@ -14,6 +14,16 @@ want=${PEMRIK_PYTHON:-3.13}
 # PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
 # runs at once do not share them.
 slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
+# PEMRIK_NO_SIMD=1 builds the portable byte loops alone, in a slot of its own.
+no_simd=OFF
+if [ "${PEMRIK_NO_SIMD:-0}" != 0 ]; then
+    no_simd=ON
+    slot="$slot-nosimd"
+fi
+# Compiler warnings are errors in CI; PEMRIK_WERROR=1 or 0 says otherwise.
+# Always passed, so that a build folder does not keep an earlier run's.
+werror=OFF
+if [ "${PEMRIK_WERROR:-$([ "${CI:-}" = true ] && echo 1)}" = 1 ]; then werror=ON; fi
 
 say() { printf 'pemrik: %s\n' "$*" >&2; }
 
@@ -59,8 +69,11 @@ need_command() {
     fi
 }
 
-# Creates the virtual environment and installs the listed requirement files,
-# again only when one of them changed.
+# Creates the virtual environment and installs the build backend of
+# [build-system] with the "build" dependency group and the named groups of
+# pyproject.toml, again only when those declarations changed:
+#   setup_venv test bench
+# (requirements/NAME.txt, the older spelling, means the group NAME.)
 setup_venv() {
     local python
     python=$(find_python)
@@ -70,13 +83,59 @@ setup_venv() {
         rm -rf "$venv"
         "$python" -m venv "$venv"
     fi
-    local stamp="$venv/.requirements" wanted
-    wanted=$(cat "$@" | sha256sum | cut -d' ' -f1)
-    if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
-        local args=()
-        for f in "$@"; do args+=(-r "$f"); done
-        "$venv/bin/python" -m pip install -q --disable-pip-version-check "${args[@]}"
-        echo "$wanted" > "$stamp"
+    local groups=(build) g
+    for g in "$@"; do
+        g=${g##*/}
+        g=${g%.txt}
+        [[ " ${groups[*]} " == *" $g "* ]] || groups+=("$g")
+    done
+    # First line: a digest of what is asked; then the backend's requirements.
+    local declared
+    declared=$("$venv/bin/python" - "$root/pyproject.toml" "${groups[@]}" <<'PY'
+import hashlib, json, sys, tomllib
+with open(sys.argv[1], "rb") as f:
+    project = tomllib.load(f)
+groups = project.get("dependency-groups", {})
+missing = [g for g in sys.argv[2:] if g not in groups]
+if missing:
+    sys.exit(f"pyproject.toml has no dependency group {', '.join(missing)}")
+backend = project["build-system"]["requires"]
+asked = json.dumps([sys.argv[2:], backend, groups], sort_keys=True)
+print(hashlib.sha256(asked.encode()).hexdigest())
+print("\n".join(backend))
+PY
+)
+    local stamp="$venv/.requirements"
+    if [ "$(cat "$stamp" 2>/dev/null)" != "${declared%%$'\n'*}" ]; then
+        local pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check) args=()
+        # Dependency groups need pip 25.1 or later.
+        "${pip[@]}" 'pip>=25.1'
+        mapfile -t args < <(tail -n +2 <<<"$declared")
+        for g in "${groups[@]}"; do args+=(--group "$root/pyproject.toml:$g"); done
+        "${pip[@]}" "${args[@]}"
+        echo "${declared%%$'\n'*}" > "$stamp"
+    fi
+}
+
+# Postman's collection runner for the tests: newman from PATH when there is
+# one, else the copy that ships beside the repository root (shared/postman,
+# as CI has it), unpacked once into build/newman/. Without either the runner
+# tests skip and say so.
+prepare_newman() {
+    command -v newman >/dev/null 2>&1 && return 0
+    local tarball="${PEMRIK_POSTMAN:-$root/../shared/postman}/newman-node_modules.tgz"
+    local script="$root/build/newman/node_modules/newman/bin/newman.js"
+    if [ ! -f "$script" ] && [ -f "$tarball" ]; then
+        say "unpacking newman from $tarball into build/newman/"
+        rm -rf "$root/build/newman.partial"
+        mkdir -p "$root/build/newman.partial"
+        tar -xzf "$tarball" -C "$root/build/newman.partial"
+        rm -rf "$root/build/newman"
+        mv "$root/build/newman.partial" "$root/build/newman"
+    fi
+    if [ -f "$script" ]; then
+        export PEMRIK_NEWMAN="$script"
+        need_command node nodejs
     fi
 }
 
@@ -84,19 +143,36 @@ setup_venv() {
 install_module() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
-        --config-settings=build-dir="build/{wheel_tag}$slot" "$@" .
+        --config-settings=build-dir="build/{wheel_tag}$slot" \
+        --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror \
+        --config-settings=cmake.define.PEMRIK_NO_SIMD=$no_simd "$@" .
+}
+
+# Builds the core alone (no Python) with its C++ tests, with SSE2 and with the
+# portable loops, and runs them with ctest, together with the check that no
+# core file includes the C API.
+core_tests() {
+    local build="$root/build/core-tests$slot"
+    "$venv/bin/cmake" -S "$root" -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+        -DCMAKE_BUILD_TYPE=Release -DPEMRIK_CORE_TESTS=ON \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=$werror >/dev/null
+    "$venv/bin/cmake" --build "$build"
+    "$venv/bin/ctest" --test-dir "$build" --output-on-failure
 }
 
 case "${1:-}" in
     demo)
-        setup_venv requirements/build.txt
+        setup_venv
         install_module
         exec "$venv/bin/python" examples/demo.py
         ;;
     test)
         need_command curl curl
         need_command nm binutils
-        setup_venv requirements/build.txt requirements/test.txt
+        need_command openssl openssl
+        prepare_newman
+        setup_venv test
+        core_tests
         install_module
         shift
         cd "$root/tests"

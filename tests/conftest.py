@@ -16,11 +16,15 @@ settings.register_profile(
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 
-def run_child(code: str, timeout: float = 120) -> subprocess.CompletedProcess:
-    """Runs code in a fresh interpreter, so that a crash cannot take the suite down."""
+def run_child(code: str, timeout: float = 120, env: dict | None = None) -> subprocess.CompletedProcess:
+    """Runs code in a fresh interpreter, so that a crash cannot take the suite down.
+    The child imports the test helpers (`support`) too; env adds to the environment."""
+    tests = os.path.dirname(os.path.abspath(__file__))
+    path = os.pathsep.join(p for p in (tests, os.environ.get("PYTHONPATH")) if p)
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         timeout=timeout,
+        env={**os.environ, "PYTHONPATH": path, **(env or {})},
     )

@@ -8,6 +8,7 @@ from hypothesis import given, strategies as st
 from python_postman import PythonPostman
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.postman import conforms, schema_errors
 
 SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
 NAMES = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
@@ -47,6 +48,12 @@ def export(data):
     return PemrikCollection(make(data)).export_collection()
 
 
+def valid(text):
+    """The text, once it validates against the official schema."""
+    assert conforms(text), schema_errors(text)
+    return text
+
+
 def commands(requests):
     return [r.get_request_command() for r in requests]
 
@@ -64,9 +71,10 @@ def test_worked_example():
         '{"name":"https://127.0.0.1/api/items/","request":{"body":{"mode":"raw","raw":"{\\"id\\":7}"},'
         '"header":[],"method":"POST","url":{"host":"127.0.0.1","path":["api","items",""],'
         '"protocol":"https","raw":"https://127.0.0.1/api/items/"}}}]}')
+    valid(c.export_collection())
     empty = '{"info":{"name":"Pemrik Collection","schema":"%s"},"item":[]}' % SCHEMA
     for c in (PemrikCollection(), PemrikCollection(None), PemrikCollection([]), PemrikCollection(())):
-        assert c.export_collection() == c.export_collection() == empty
+        assert valid(c.export_collection()) == c.export_collection() == empty
 
 
 @pytest.mark.parametrize("url, host, path, protocol", [
@@ -93,7 +101,7 @@ def test_worked_example():
     ("x/http://h/y", "", ["h", "y"], "https"),
 ])
 def test_url_cutting(url, host, path, protocol):
-    item = json.loads(export([(url, [], "GET", None)]))["item"][0]
+    item = json.loads(valid(export([(url, [], "GET", None)])))["item"][0]
     assert item["name"] == url
     assert item["request"]["url"] == url_doc(url) == {"host": host, "path": path, "protocol": protocol, "raw": url}
 
@@ -103,7 +111,7 @@ def test_methods_headers_bodies_and_repeated_urls():
         ("s://h/p", [], "POST", ""), ("s://h/p", [("A", "1"), ("a", "2"), ("A", "3"), ("", "")], "PUT", " ")]
     c = PemrikCollection(make(data))
     before, text = commands(c.get_collection()), c.export_collection()
-    assert text == dumps(document(data))
+    assert valid(text) == dumps(document(data))
     assert [i["request"]["body"]["raw"] for i in json.loads(text)["item"][8:]] == ["", "", " "]
     assert c.export_collection() == text and commands(c.get_collection()) == before
 
@@ -162,12 +170,12 @@ def test_export_matches_json_dumps_of_the_document(data, one_by_one):
             c.add_request(r)
     else:
         c = PemrikCollection(make(data))
-    assert c.export_collection() == dumps(document(data))
+    assert valid(c.export_collection()) == dumps(document(data))
 
 
 @given(st.lists(requests, min_size=1, max_size=5))
 def test_read_back_by_a_postman_collection_reader(data):
-    collection = PythonPostman.from_json(export(data))
+    collection = PythonPostman.from_json(valid(export(data)))
     assert (collection.info.name, collection.info.schema) == ("Pemrik Collection", SCHEMA)
     got = list(collection.get_requests())
     assert len(got) == len(data)

@@ -192,3 +192,43 @@ def test_texts_in_every_field(text):
     item = json.loads(exported)["item"][0]
     assert (item["name"], item["request"]["url"]["host"], item["request"]["header"], item["request"]["body"]["raw"]) \
         == (url, text, [{"key": text, "value": text}], text)
+
+
+PANIC = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
+
+
+def unprintable(error):
+    def text(self):
+        raise error
+    return type("Unprintable", (PANIC,), {"__str__": text})()
+
+
+# An internal failure that comes back through script code is raised again as a
+# new one with the same text; without one, MemoryError stays MemoryError.
+@pytest.mark.parametrize("raised, expected", [
+    (PANIC("came back " * 10), (PANIC, "came back " * 10)),
+    (PANIC("lone \ud800 surrogate"), (PANIC, "lone " + "\ufffd" * 3 + " surrogate")),
+    (unprintable(ValueError("no text")), (PANIC, "Unwrapped panic from Python code")),
+    (unprintable(MemoryError()), (MemoryError, "")),
+])
+def test_internal_failure_coming_back_through_script_code(raised, expected):
+    with pytest.raises(BaseException) as caught:
+        Pemrik(U, Seq([], fail=(0, raised)), M.GET)
+    assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised
+
+
+# A failing length hint only costs the reservation, for ordinary exceptions;
+# anything else ends the call: an interrupt unchanged, an internal failure as one.
+@pytest.mark.parametrize("error", [KeyboardInterrupt("len"), SystemExit(3), PANIC("len"), ValueError("len"),
+                                   MemoryError("len")], ids=lambda e: type(e).__name__)
+@pytest.mark.parametrize("call, items, expected", [
+    (lambda seq: Pemrik(U, seq, M.GET).get_request_command(), [("A", "b")], command(U, [("A", "b")])),
+    (lambda seq: commands(PemrikCollection(seq).get_collection()), [SHARED], [LINE]),
+], ids=["headers", "collection"])
+def test_failing_length_hint(call, items, expected, error):
+    if isinstance(error, Exception):
+        assert call(Seq(items, length=error)) == expected
+        return
+    with pytest.raises(type(error)) as caught:
+        call(Seq(items, length=error))
+    assert caught.value is error or (type(error) is PANIC and str(caught.value) == "len")

@@ -6,14 +6,13 @@ header value, and no white space around one."""
 
 import os
 import shutil
-import socketserver
 import subprocess
-import threading
 
 import pytest
 from hypothesis import example, given, strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik
+from support.servers import RecordingServer
 
 pytestmark = pytest.mark.skipif(not (shutil.which("curl") and shutil.which("bash")), reason="needs curl and bash")
 
@@ -21,48 +20,32 @@ METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", 
 CURL_OWN = {b"host", b"user-agent", b"accept", b"content-length", b"content-type", b"expect"}
 
 
-class RawHandler(socketserver.StreamRequestHandler):
-    def handle(self):
-        method, target, _ = self.rfile.readline().split(b" ", 2)
-        headers = []
-        while (line := self.rfile.readline()) not in (b"\r\n", b"\n", b""):
-            name, _, value = line.rstrip(b"\r\n").partition(b":")
-            headers.append((name, value.lstrip(b" \t")))
-        fields = {n.lower(): v for n, v in headers}
-        if fields.get(b"expect", b"").lower() == b"100-continue":
-            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
-        body = self.rfile.read(int(fields.get(b"content-length", b"0")))
-        own = [(n, v) for n, v in headers if n.lower() not in CURL_OWN]
-        self.server.received.append((method, target, own, body, b"content-length" in fields))
-        self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-
-
 @pytest.fixture(scope="module")
 def deliver(tmp_path_factory):
     """Runs the command lines of the cases in one bash script and checks what arrived."""
-    server = socketserver.TCPServer(("127.0.0.1", 0), RawHandler)
-    server.received = []
-    threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
-    home = tmp_path_factory.mktemp("curl-home")
-    # No curlrc, no proxy: only the command line decides what curl sends.
-    env = {"PATH": os.environ["PATH"], "HOME": str(home), "CURL_HOME": str(home), "XDG_CONFIG_HOME": str(home),
-           "LC_ALL": "C"}
-    base = f"http://127.0.0.1:{server.server_address[1]}"
+    with RecordingServer() as server:
+        home = tmp_path_factory.mktemp("curl-home")
+        # No curlrc, no proxy: only the command line decides what curl sends.
+        env = {"PATH": os.environ["PATH"], "HOME": str(home), "CURL_HOME": str(home), "XDG_CONFIG_HOME": str(home),
+               "LC_ALL": "C"}
+        base = server.base
 
-    def run(cases):
-        server.received.clear()
-        script = "set -e\n" + "".join(Pemrik(base + target, headers, getattr(HTTPMETHOD, method), body)
-                                      .get_request_command() + "\n" for method, target, headers, body in cases)
-        (home / "run.sh").write_bytes(script.encode())
-        done = subprocess.run(["bash", str(home / "run.sh")], cwd=home, env=env, capture_output=True, timeout=120)
-        assert done.returncode == 0, (done.stderr.decode(errors="replace"), script)
-        assert server.received == [
-            (method.encode(), target.encode(), [(n.encode(), v.encode()) for n, v in headers],
-             (body or "").encode(), body is not None) for method, target, headers, body in cases]
+        def run(cases):
+            server.take()
+            script = "set -e\n" + "".join(Pemrik(base + target, headers, getattr(HTTPMETHOD, method), body)
+                                          .get_request_command() + "\n" for method, target, headers, body in cases)
+            (home / "run.sh").write_bytes(script.encode())
+            done = subprocess.run(["bash", str(home / "run.sh")], cwd=home, env=env, capture_output=True,
+                                  timeout=120)
+            assert done.returncode == 0, (done.stderr.decode(errors="replace"), script)
+            got = [(r.method, r.target, [(n, v.lstrip(b" \t")) for n, v in r.headers if n.lower() not in CURL_OWN],
+                    r.body,
+                    any(n.lower() == b"content-length" for n, _ in r.headers)) for r in server.take()]
+            assert got == [
+                (method.encode(), target.encode(), [(n.encode(), v.encode()) for n, v in headers],
+                 (body or "").encode(), body is not None) for method, target, headers, body in cases]
 
-    yield run
-    server.shutdown()
-    server.server_close()
+        yield run
 
 
 CASES = [

@@ -11,7 +11,7 @@ need_command curl curl
 need_command nm binutils
 need_file /usr/include/nlohmann/json.hpp nlohmann-json3-dev
 slot="$slot-coverage"
-setup_venv requirements/build.txt requirements/test.txt requirements/fuzz.txt
+setup_venv test fuzz
 module_build="$root/build/coverage-module$slot"
 native_build="$root/build/coverage-native$slot"
 # Counters from an earlier run would add up with this one's.

@@ -17,7 +17,7 @@ targets=("$@")
 
 need_clang
 slot="$slot-fuzz"
-setup_venv requirements/build.txt requirements/fuzz.txt
+setup_venv fuzz
 
 # The module for atheris: clang, coverage counters for libFuzzer, sanitizers
 # whose runtime atheris ships (its ASan runtime carries the UBSan handlers

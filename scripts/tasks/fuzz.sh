@@ -4,7 +4,7 @@
 # Hypothesis marks each property test itself, so `-m hypothesis` picks them all.
 need_command curl curl
 need_command nm binutils
-setup_venv requirements/build.txt requirements/test.txt
+setup_venv test
 install_module
 cd "$root/tests"
 HYPOTHESIS_PROFILE=deep exec "$venv/bin/python" -m pytest -q -p no:cacheprovider \

@@ -10,7 +10,7 @@
 need_command curl curl
 need_command nm binutils
 slot="$slot-asan"
-setup_venv requirements/build.txt requirements/test.txt
+setup_venv test
 install_module --config-settings=cmake.define.PEMRIK_SANITIZE=ON --config-settings=cmake.build-type=Debug
 
 # The C++ runtime is preloaded too: the sanitizer looks up the real

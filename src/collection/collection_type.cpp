@@ -5,7 +5,7 @@
 //       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
 //       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
 //       def export_collection(self) -> str: ...                  # compact JSON
-#include "collection/document.hpp"
+#include "collection/core/document.hpp"
 #include "core/format.hpp"
 #include "module/binding.hpp"
 #include "module/borrow.hpp"
@@ -27,21 +27,21 @@ constexpr Signature add_signature = {"PemrikCollection", "add_request", add_para
 
 PyObject* collection_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        PyObject* slot[1] = {};
+        Ref slot[1];
         bind(new_signature, args, kwargs, slot);
         CollectionClass::Record requests;
-        if (slot[0] && slot[0] != Py_None)
-            requests = convert_argument("collection", [&] { return to_list<Request>(slot[0], request_from); });
+        if (slot[0] && slot[0].get() != Py_None)
+            requests = convert_argument("collection", [&] { return to_list<Request>(slot[0].get(), request_from); });
         return new_instance<CollectionClass>(cls, std::move(requests));
     });
 }
 
 PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
-        PyObject* slot[1] = {};
+        Ref slot[1];
         bind(add_signature, args, nargs, kwnames, slot);
         auto collection = Exclusive<CollectionClass>::take(self);
-        Request request = convert_argument("pemrik", [&] { return request_from(slot[0]); });
+        Request request = convert_argument("pemrik", [&] { return request_from(slot[0].get()); });
         // Either branch leaves the collection as it was if memory runs out.
         if (*collection) {
             (*collection)->push_back(std::move(request));
@@ -68,9 +68,9 @@ PyObject* export_collection(PyObject* self, PyObject*) {
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
         if (requests)
             if (auto bad = document::first_uncuttable(*requests))
-                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url().text));
+                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url()));
         return make_str(document::measure(requests),
-                        [&](char* out) { document::write(requests, out); });
+                        [&](char* out) { return document::write(requests, out); });
     });
 }
 
@@ -101,6 +101,6 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo CollectionClass::info = {"PemrikCollection", &spec, nullptr};
+ClassInfo CollectionClass::info = {.name = "PemrikCollection", .spec = &spec};
 
 }  // namespace pemrik

@@ -19,8 +19,8 @@ constexpr std::string_view msg_multiple_values = "{} got multiple values for arg
 constexpr std::string_view msg_unexpected_keyword = "{} got an unexpected keyword argument '{}'";
 constexpr std::string_view msg_missing = "{} missing {} required {} {}: {}";
 constexpr std::string_view msg_argument = "argument '{}': {}";
-constexpr std::string_view msg_unprintable = "<unprintable {} object>";
-constexpr std::string_view msg_unprintable_unknown = "<unprintable object>";
+// The exception renamed is always exactly a TypeError.
+constexpr std::string_view msg_unprintable = "<unprintable TypeError object>";
 
 std::string display_name(const Signature& sig) {
     std::string name;
@@ -54,8 +54,8 @@ std::string quoted_list(std::span<const char* const> names) {
     return list;
 }
 
-[[noreturn, gnu::cold]] void raise_missing(const Signature& sig, PyObject** slots) {
-    const char* missing[8];
+[[noreturn, gnu::cold]] void raise_missing(const Signature& sig, const Ref* slots) {
+    const char* missing[most_parameters];
     std::size_t count = 0;
     for (std::size_t i = 0; i < sig.required && count < std::size(missing); ++i)
         if (!slots[i]) missing[count++] = sig.parameters[i];
@@ -65,13 +65,12 @@ std::string quoted_list(std::span<const char* const> names) {
                  quoted_list(std::span<const char* const>(missing, count))));
 }
 
-void bind_positional(const Signature& sig, PyObject* const* args, std::size_t given,
-                     PyObject** slots) {
+void bind_positional(const Signature& sig, PyObject* const* args, std::size_t given, Ref* slots) {
     if (given > sig.parameters.size()) raise_too_many(sig, given);
-    for (std::size_t i = 0; i < given; ++i) slots[i] = args[i];
+    for (std::size_t i = 0; i < given; ++i) slots[i] = Ref::borrow(args[i]);
 }
 
-void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** slots) {
+void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Ref* slots) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
     if (utf8) {
@@ -81,25 +80,26 @@ void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
                 std::memcmp(param, utf8, static_cast<std::size_t>(size)) != 0)
                 continue;
             if (slots[i]) raise(PyExc_TypeError, format(msg_multiple_values, display_name(sig), param));
-            slots[i] = value;
+            slots[i] = Ref::borrow(value);
             return;
         }
     } else {
         clear_error_unless_out_of_memory();  // a name that is not valid text matches no parameter
     }
-    Ref text = check(PyObject_Str(key));
+    Ref held = Ref::borrow(key);  // str() runs script code
+    Ref text = check(PyObject_Str(held.get()));
     raise(PyExc_TypeError,
           format(msg_unexpected_keyword, display_name(sig), lossy_utf8(text.get())));
 }
 
-void check_required(const Signature& sig, std::size_t given, PyObject** slots) {
+void check_required(const Signature& sig, std::size_t given, const Ref* slots) {
     for (std::size_t i = given; i < sig.required; ++i)
         if (!slots[i]) raise_missing(sig, slots);
 }
 
 }  // namespace
 
-void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+void bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
     const auto given = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
     bind_positional(sig, &PyTuple_GET_ITEM(args, 0), given, slots);
     if (kwargs) {
@@ -111,8 +111,8 @@ void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slo
 }
 
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          PyObject** slots) {
-    const auto given = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+          Ref* slots) {
+    const auto given = static_cast<std::size_t>(nargs);
     bind_positional(sig, args, given, slots);
     if (kwnames) {
         const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
@@ -130,30 +130,10 @@ void name_argument_error(const char* parameter) {
         compat::restore_exception(caught.release());
         return;
     }
-    std::string message;
-    if (Ref text = Ref::steal(PyObject_Str(caught.get()))) {
-        message = lossy_utf8(text.get());
-    } else {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
-        PyErr_WriteUnraisable(caught.get());
-        Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(caught.get())));
-        Py_ssize_t size = 0;
-        const char* utf8 = type_name ? PyUnicode_AsUTF8AndSize(type_name.get(), &size) : nullptr;
-        if (utf8) {
-            message = format(msg_unprintable, std::string_view(utf8, static_cast<std::size_t>(size)));
-        } else {
-            clear_error_unless_out_of_memory();
-            message = msg_unprintable_unknown;
-        }
-    }
-    Ref cause = Ref::steal(PyException_GetCause(caught.get()));
-    try {
-        raise(PyExc_TypeError, format(msg_argument, parameter, message));
-    } catch (const PythonError&) {
-        Ref renamed = Ref::steal(compat::take_exception());
-        PyException_SetCause(renamed.get(), cause.release());
-        compat::restore_exception(renamed.release());
-    }
+    Ref text = str_or(caught.get(), msg_unprintable, StrFailure::report_unraisable);
+    if (!text) throw_python_error();
+    raise_with_cause(PyExc_TypeError, format(msg_argument, parameter, utf8_of(text.get())),
+                     Ref::steal(PyException_GetCause(caught.get())));
 }
 
 }  // namespace pemrik

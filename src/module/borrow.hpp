@@ -1,8 +1,9 @@
 // Shared and exclusive borrows of an instance's record.
 //
-// The borrow flag: 0 free, n shared borrows, all bits set for one exclusive
-// borrow. Each borrow also holds a strong reference to its instance, so the
-// record outlives any script code that runs while the borrow is held.
+// The borrow flag (values in types.hpp) counts shared borrows or marks one
+// exclusive borrow; an instance without a record cannot be borrowed. Each
+// borrow also holds a strong reference to its instance, so the record
+// outlives any script code that runs while the borrow is held.
 #pragma once
 
 #include <atomic>
@@ -16,7 +17,6 @@
 
 namespace pemrik {
 
-inline constexpr std::uint64_t exclusively_borrowed = ~std::uint64_t{0};
 inline constexpr std::string_view msg_already_mutably_borrowed = "Already mutably borrowed";
 inline constexpr std::string_view msg_already_borrowed = "Already borrowed";
 
@@ -30,19 +30,27 @@ public:
     using Record = std::conditional_t<access == Access::shared, const typename C::Record,
                                       typename C::Record>;
 
-    // Instance check, then the borrow; refused while a conflicting one is held.
+    // Instance check, then the borrow; refused while a conflicting one is
+    // held, and for an instance without a record.
     static Borrow take(PyObject* obj) {
         auto* inst = checked_instance<C>(obj);
-        if (!acquire(inst))
+        const Acquired got = acquire(inst);
+        if (got != Acquired::taken) [[unlikely]] {
+            if (got == Acquired::no_state) raise_unmade(C::info.name);
             raise(PyExc_RuntimeError, access == Access::shared ? msg_already_mutably_borrowed
                                                                : msg_already_borrowed);
+        }
         return Borrow(obj, inst);
     }
 
-    // As take, but empty instead of raising when obj is not an instance.
+    // As take, but empty instead of raising when obj is not an instance or
+    // a conflicting borrow is held.
     static Borrow try_take(PyObject* obj) {
         auto* inst = as_instance<C>(obj);
-        if (!inst || !acquire(inst)) return Borrow();
+        if (!inst) return Borrow();
+        const Acquired got = acquire(inst);
+        if (got == Acquired::no_state) [[unlikely]] raise_unmade(C::info.name);
+        if (got == Acquired::conflict) return Borrow();
         return Borrow(obj, inst);
     }
 
@@ -54,7 +62,7 @@ public:
         if constexpr (access == Access::shared)
             inst_->borrow.fetch_sub(1, std::memory_order_release);
         else
-            inst_->borrow.store(0, std::memory_order_release);
+            inst_->borrow.store(borrow_flag::unborrowed, std::memory_order_release);
     }
 
     explicit operator bool() const noexcept { return inst_ != nullptr; }
@@ -65,18 +73,25 @@ private:
     Borrow() = default;
     Borrow(PyObject* obj, InstanceOf<C>* inst) : owner_(Ref::borrow(obj)), inst_(inst) {}
 
-    static bool acquire(InstanceOf<C>* inst) noexcept {
+    enum class Acquired { taken, conflict, no_state };
+
+    static Acquired acquire(InstanceOf<C>* inst) noexcept {
+        using namespace borrow_flag;
         auto flag = inst->borrow.load(std::memory_order_relaxed);
         if constexpr (access == Access::exclusive) {
-            return flag == 0 && inst->borrow.compare_exchange_strong(flag, exclusively_borrowed,
-                                                                     std::memory_order_acquire);
+            if (flag == unborrowed &&
+                inst->borrow.compare_exchange_strong(flag, exclusive, std::memory_order_acquire))
+                return Acquired::taken;
         } else {
-            do {
-                if (flag >= exclusively_borrowed - 1) return false;
-            } while (!inst->borrow.compare_exchange_weak(flag, flag + 1, std::memory_order_acquire,
-                                                         std::memory_order_relaxed));
-            return true;
+            // One more shared borrow must not make the flag read as
+            // exclusive: the last count below it is refused, not taken.
+            while (flag != no_state && flag < exclusive - 1) {
+                if (inst->borrow.compare_exchange_weak(flag, flag + 1, std::memory_order_acquire,
+                                                       std::memory_order_relaxed))
+                    return Acquired::taken;
+            }
         }
+        return flag == no_state ? Acquired::no_state : Acquired::conflict;
     }
 
     Ref owner_;

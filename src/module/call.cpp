@@ -32,18 +32,22 @@ constexpr const char* msg_abort = "uncaught panic at ffi boundary\n";
 
 PyObject* panic_class = nullptr;  // process-wide, first stored value wins
 
+void set_panic(PyObject* text) noexcept {
+    if (PyObject* cls = panic_exception_class()) PyErr_SetObject(cls, text);
+}
+
 // When memory runs out on the way, the MemoryError is what stays set.
 void set_panic(std::string_view message) noexcept {
-    PyObject* cls = panic_exception_class();
-    if (!cls) return;
     Ref text = Ref::steal(
         PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (text) PyErr_SetObject(cls, text.get());
+    if (text) set_panic(text.get());
 }
 
 // A PanicException raised by the module further down the stack came back
-// through script code: report it and raise it again as a new one.
-void resume_panic_from_python() {
+// through script code: report it and raise it again as a new one. Runs while
+// a failure is reported, so it makes no C++ allocation: when memory runs
+// out, the interpreter's MemoryError is what stays set.
+void resume_panic_from_python() noexcept {
     Ref exc = Ref::steal(compat::take_exception());
     std::fputs(msg_resume_banner, stderr);
 #if PY_VERSION_HEX >= 0x030C0000
@@ -51,14 +55,7 @@ void resume_panic_from_python() {
 #else
     PyErr_Display(nullptr, exc.get(), nullptr);
 #endif
-    std::string message;
-    if (Ref text = Ref::steal(PyObject_Str(exc.get()))) {
-        message = lossy_utf8(text.get());
-    } else {
-        PyErr_Clear();
-        message = msg_unwrapped_panic;
-    }
-    set_panic(message);
+    if (Ref message = str_or(exc.get(), msg_unwrapped_panic)) set_panic(message.get());
 }
 
 void settle_python_error() {
@@ -135,11 +132,7 @@ void raise(PyObject* type, std::string_view message) {
     throw PythonError{};
 }
 
-void raise_from_current(PyObject* type, std::string_view message) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
-    // Out of memory stays MemoryError, as everywhere else in the module.
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
-    Ref cause = Ref::steal(compat::take_exception());
+void raise_with_cause(PyObject* type, std::string_view message, Ref cause) {
     try {
         raise(type, message);
     } catch (const PythonError&) {
@@ -148,6 +141,13 @@ void raise_from_current(PyObject* type, std::string_view message) {
         compat::restore_exception(exc.release());
         throw;
     }
+}
+
+void raise_from_current(PyObject* type, std::string_view message) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
+    // Out of memory stays MemoryError, as everywhere else in the module.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
+    raise_with_cause(type, message, Ref::steal(compat::take_exception()));
 }
 
 void panic(std::string message, std::source_location where) {

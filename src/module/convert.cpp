@@ -9,17 +9,45 @@
 
 namespace pemrik {
 
+Ref lossy_str(PyObject* str) noexcept {
+    if (PyUnicode_AsUTF8AndSize(str, nullptr))
+        return PyUnicode_CheckExact(str) ? Ref::borrow(str) : Ref::steal(PyUnicode_FromObject(str));
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return Ref();
+    PyErr_Clear();
+    Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+    if (!bytes) return Ref();
+    return Ref::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+}
+
 std::string lossy_utf8(PyObject* str) {
+    Ref text = lossy_str(str);
+    if (!text) throw_python_error();
     Py_ssize_t size = 0;
-    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size))
-        return std::string(utf8, static_cast<std::size_t>(size));
-    clear_error_unless_out_of_memory();
-    Ref bytes = check(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
-    Ref text = check(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
-                                          PyBytes_GET_SIZE(bytes.get()), "replace"));
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
     if (!utf8) throw_python_error();
     return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure) noexcept {
+    if (Ref text = Ref::steal(PyObject_Str(obj))) return lossy_str(text.get());
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return Ref();
+    if (failure == StrFailure::report_unraisable)
+        PyErr_WriteUnraisable(obj);
+    else
+        PyErr_Clear();
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(fallback.data(), static_cast<Py_ssize_t>(fallback.size())));
+}
+
+std::optional<std::string> utf8_copy(PyObject* text) {
+    if (text) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size))
+            return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    clear_error_unless_out_of_memory();
+    return std::nullopt;
 }
 
 std::string_view utf8_of(PyObject* obj) {

@@ -4,15 +4,18 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/text.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 #include "module/types.hpp"
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik {
 
@@ -20,9 +23,26 @@ inline constexpr std::string_view msg_str_as_list = "Can't extract `str` to `Vec
 inline constexpr std::string_view msg_tuple_length =
     "expected tuple of length {}, but got tuple of length {}";
 
-// The UTF-8 of a str; lone surrogates become U+FFFD (three per surrogate).
-// For messages only. Never fails but for memory.
+// A str (or subclass) as an exact str whose lone surrogates became U+FFFD
+// (three per surrogate). For messages only. Null, with MemoryError set, when
+// memory runs out; makes no C++ allocation, so a failure report can use it.
+Ref lossy_str(PyObject* str) noexcept;
+
+// The UTF-8 of lossy_str(str). Never fails but for memory.
 std::string lossy_utf8(PyObject* str);
+
+// What str_or does with a failure of str() that is not for memory.
+enum class StrFailure { clear, report_unraisable };
+
+// lossy_str(str(obj)), or the text fallback when str() fails for any reason
+// but memory (that failure is cleared, or handed to the unraisable hook with
+// obj). Null, with MemoryError set, when memory runs out; makes no C++
+// allocation, so a failure report can use it.
+Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure = StrFailure::clear) noexcept;
+
+// A copy of the UTF-8 of text, a str or null (a call that failed); empty
+// when it is null or not valid text. Throws only when memory runs out.
+std::optional<std::string> utf8_copy(PyObject* text);
 
 // The UTF-8 of a str (or subclass), valid as long as the str lives; other
 // objects raise the conversion error, lone surrogates the interpreter's
@@ -35,31 +55,41 @@ HeaderView header_of(PyObject* obj);
 
 // A sequence that is not a str, item by item in iteration order. The
 // reported length only reserves room, within a bound, and never limits or
-// pads the items. Items that only the iteration held are kept in keep_alive
-// (when given), for results that point into them.
-template <class Item, class Convert>
-std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep_alive = nullptr) {
+// pads the items. Each item is held while it is converted and, when keep is
+// given, kept there afterwards, for results that point into it (the lifetime
+// rule in binding.hpp).
+template <class Item, class Convert, class Keep = HeldRefs<0>>
+std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) {
+    // The length a script reports may be anything (a __len__ can claim 2**62
+    // and yield two items): it reserves at most this many, and a longer
+    // sequence grows the vector as it is read.
     constexpr Py_ssize_t most_reserved = 4096;
     std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
-    // Item conversions run no script code, so an exact list or tuple cannot
-    // change meanwhile and is walked in place, holding its items.
+    auto take = [&](Ref item) {
+        items.push_back(convert(item.get()));
+        if (keep) keep->hold(std::move(item));
+    };
+    // An exact list or tuple is walked in place. Script code that runs
+    // meanwhile (a finalizer) may change a list, so its size and items are
+    // read again for each step, as its own iterator does.
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
-        PyObject** array = PySequence_Fast_ITEMS(obj);
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(obj);
-        items.reserve(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) items.push_back(convert(array[i]));
+        items.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj)));
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i)
+            take(Ref::borrow(PySequence_Fast_GET_ITEM(obj, i)));
         return items;
     }
     if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
     Py_ssize_t hint = PySequence_Size(obj);
-    if (hint < 0) PyErr_Clear();
+    // A failing hint costs only the reservation when it is an ordinary
+    // exception; an interrupt or an internal failure ends the call.
+    if (hint < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_python_error();
+        PyErr_Clear();
+    }
     items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(hint, 0, most_reserved)));
     Ref iterator = check(PyObject_GetIter(obj));
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        items.push_back(convert(item.get()));
-        if (keep_alive) keep_alive->push_back(std::move(item));
-    }
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) take(std::move(item));
     if (PyErr_Occurred()) throw_python_error();
     return items;
 }
@@ -70,21 +100,24 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, std::vector<Ref>* keep
 void advise_large_output(char* data, std::size_t bytes) noexcept;
 
 // A new str holding a rendered text: measure() gives its size, write(out)
-// fills exactly that many bytes. ASCII text is written straight into the str.
+// fills exactly that many bytes and returns their end. ASCII text is written
+// straight into the str.
 template <class Write>
-Ref make_str(TextSize size, Write write) {
+Ref make_str(text::TextSize size, Write write) {
     if (size.bytes > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
     const auto n = static_cast<Py_ssize_t>(size.bytes);
     if (size.ascii) {
         Ref str = check(PyUnicode_New(n, 127));
         auto data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get()));
         advise_large_output(data, size.bytes);
-        write(data);
+        [[maybe_unused]] char* end = write(data);
+        assert(end == data + n);
         return str;
     }
     auto buffer = std::make_unique_for_overwrite<char[]>(size.bytes);
     advise_large_output(buffer.get(), size.bytes);
-    write(buffer.get());
+    [[maybe_unused]] char* end = write(buffer.get());
+    assert(end == buffer.get() + n);
     return check(PyUnicode_DecodeUTF8(buffer.get(), n, nullptr));
 }
 

@@ -36,6 +36,9 @@ struct Panic {
 // and throws PythonError.
 [[noreturn]] void raise(PyObject* type, std::string_view message);
 
+// Like raise, with cause (may be empty) as the new exception's __cause__.
+[[noreturn]] void raise_with_cause(PyObject* type, std::string_view message, Ref cause);
+
 // Like raise, with the current exception as the new one's __cause__; a
 // MemoryError is raised on unchanged instead.
 [[noreturn]] void raise_from_current(PyObject* type, std::string_view message);

@@ -42,7 +42,7 @@ Ref create_module() {
     // Made now rather than at the first failure, when memory may be short.
     if (!panic_exception_class()) throw_python_error();
 
-    Ref module = check(PyModule_Create2(&definition, 1013));
+    Ref module = check(PyModule_Create2(&definition, PYTHON_API_VERSION));
     for (ClassInfo* info : {&RequestClass::info, &CollectionClass::info, &MethodClass::info})
         register_class(module.get(), *info);
     if (!module_cell) module_cell = Ref::borrow(module.get()).release();

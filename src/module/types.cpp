@@ -15,6 +15,7 @@ constexpr std::string_view msg_class_init_failed = "An error occurred while init
 constexpr std::string_view msg_type_object_failed = "failed to create type object for {}";
 constexpr std::string_view msg_conversion = "'{}' object cannot be converted to '{}'";
 constexpr std::string_view msg_no_constructor = "No constructor defined for {}";
+constexpr std::string_view msg_unmade = "{} object was not made by its constructor";
 constexpr std::string_view unknown_type_name = "<failed to extract type name>";
 constexpr std::string_view unknown_class_name = "<unknown>";
 
@@ -40,15 +41,11 @@ void make_class(ClassInfo& info) {
     }
 }
 
-// The text of a str object, or fallback when obj is null or not valid text.
-std::string text_or(Ref obj, std::string_view fallback) {
-    if (obj) {
-        Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj.get(), &size))
-            return std::string(utf8, static_cast<std::size_t>(size));
-    }
-    clear_error_unless_out_of_memory();
-    return std::string(fallback);
+// The text of a type name (a new reference or null), or fallback when the
+// name could not be had or is not valid text.
+std::string name_or(PyObject* name, std::string_view fallback) {
+    Ref held = Ref::steal(name);
+    return utf8_copy(held.get()).value_or(std::string(fallback));
 }
 
 }  // namespace
@@ -91,15 +88,31 @@ void register_class(PyObject* module, ClassInfo& info) {
 }
 
 void raise_conversion_error(PyObject* obj, const char* target) {
-    std::string source = text_or(Ref::steal(PyType_GetQualName(Py_TYPE(obj))), unknown_type_name);
+    std::string source = name_or(PyType_GetQualName(Py_TYPE(obj)), unknown_type_name);
     raise(PyExc_TypeError, format(msg_conversion, source, target));
 }
 
 PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
     return guarded([&]() -> Ref {
-        std::string name = text_or(Ref::steal(PyType_GetName(cls)), unknown_class_name);
+        std::string name = name_or(PyType_GetName(cls), unknown_class_name);
         raise(PyExc_TypeError, format(msg_no_constructor, name));
     });
 }
+
+Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Ref positional = check(PyTuple_New(nargs));
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(positional.get(), i, Ref::borrow(args[i]).release());
+    Ref keywords;
+    if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+        keywords = check(PyDict_New());
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
+            check(PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]));
+    }
+    return check(Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get()));
+}
+
+void raise_unmade(const char* class_name) { raise(PyExc_TypeError, format(msg_unmade, class_name)); }
 
 }  // namespace pemrik

@@ -1,5 +1,6 @@
 // Classes made from static descriptions, and their instances: each instance
-// holds one C++ record, constructed in place, and an atomic borrow flag.
+// holds one C++ record, constructed in place, and an atomic borrow flag that
+// also says whether the record is there.
 #pragma once
 
 #include <Python.h>
@@ -17,11 +18,11 @@ namespace pemrik {
 
 // One class of the module: its description and its process-wide class object.
 struct ClassInfo {
-    const char* name;                        // "Pemrik"
-    PyType_Spec* spec;
-    void (*fill_attributes)(PyObject* cls);  // class attributes, or null; throws
-    vectorcallfunc vectorcall = nullptr;     // calling the class without a tuple, or null
-    PyObject* object = nullptr;              // made once, kept for the process
+    const char* name = nullptr;                        // "Pemrik"
+    PyType_Spec* spec = nullptr;
+    void (*fill_attributes)(PyObject* cls) = nullptr;  // class attributes, or null; throws
+    vectorcallfunc vectorcall = nullptr;               // calling the class without a tuple, or null
+    PyObject* object = nullptr;                        // made once, kept for the process
     bool attributes_filled = false;
     bool filling = false;
 };
@@ -40,10 +41,30 @@ void register_class(PyObject* module, ClassInfo& info);
 // TypeError "'{}' object cannot be converted to '{}'" for obj's type.
 [[noreturn]] void raise_conversion_error(PyObject* obj, const char* target);
 
+// Calls cls with vectorcall arguments as the interpreter's type call does
+// (its __new__, then its __init__): for a class whose private fast call must
+// give way because a script replaced either of them.
+Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
+
 // The refusing constructor of a class without one.
 PyObject* refuse_construction(PyTypeObject* cls, PyObject* args, PyObject* kwargs);
 
-// Layout of every instance: header, record, borrow flag.
+// TypeError "NAME object was not made by its constructor".
+[[noreturn, gnu::cold]] void raise_unmade(const char* class_name);
+
+// Values of the borrow flag. The classes are mutable, so a script can give
+// one a __new__ that makes instances without the module (object.__new__):
+// their memory is zero-filled, which reads as no_state. new_instance sets
+// the flag to unborrowed; n shared borrows make it unborrowed + n; one
+// exclusive borrow sets all bits.
+namespace borrow_flag {
+inline constexpr std::uint64_t no_state = 0;
+inline constexpr std::uint64_t unborrowed = 1;
+inline constexpr std::uint64_t exclusive = ~std::uint64_t{0};
+}  // namespace borrow_flag
+
+// Layout of every instance: header, record (only when the borrow flag is not
+// no_state), borrow flag.
 template <class Record>
 struct Instance {
     PyObject_HEAD
@@ -64,17 +85,19 @@ Ref new_instance(PyTypeObject* cls, typename C::Record&& record) {
     Ref obj = check(alloc(cls, 0));
     auto* inst = reinterpret_cast<InstanceOf<C>*>(obj.get());
     new (&inst->record) typename C::Record(std::move(record));
-    new (&inst->borrow) std::atomic<std::uint64_t>(0);
+    new (&inst->borrow) std::atomic<std::uint64_t>(borrow_flag::unborrowed);
     return obj;
 }
 
-// The deallocation slot: drop the record, free the memory, then drop the
-// reference to the class that every instance of a heap class holds.
+// The deallocation slot: drop the record if there is one, free the memory,
+// then drop the reference to the class that every instance of a heap class
+// holds.
 template <class C>
 void deallocate(PyObject* self) {
     guarded_unraisable(self, [&] {
         using Record = typename C::Record;
         auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
+        if (inst->borrow.load(std::memory_order_relaxed) == borrow_flag::no_state) return;
         inst->record.~Record();
         inst->borrow.~atomic();
     });

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "module/types.hpp"
-#include "request/record.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik {
 

@@ -81,7 +81,7 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo MethodClass::info = {"HTTPMETHOD", &spec, fill_members};
+ClassInfo MethodClass::info = {.name = "HTTPMETHOD", .spec = &spec, .fill_attributes = fill_members};
 
 Method method_from(PyObject* obj) { return *Shared<MethodClass>::take(obj); }
 

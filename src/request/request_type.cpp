@@ -9,7 +9,7 @@
 #include "module/call.hpp"
 #include "module/convert.hpp"
 #include "request/classes.hpp"
-#include "request/curl.hpp"
+#include "request/core/curl.hpp"
 
 namespace pemrik {
 namespace {
@@ -18,31 +18,36 @@ constexpr const char* parameters[] = {"url", "headers", "method", "body"};
 constexpr Signature signature = {"Pemrik", "__new__", parameters, 3};
 
 // Arguments are converted in parameter order; the first failure ends the call.
-Ref make_request(PyTypeObject* cls, PyObject* const* slot) {
-    // The views point into the argument objects, and into header items that
-    // only the iteration held; those are kept until the record is made.
-    std::vector<Ref> items;
-    const auto url = convert_argument("url", [&] { return utf8_of(slot[0]); });
+// The texts are views into the bound arguments and into the header items,
+// all held (binding.hpp) until the record has copied them.
+Ref make_request(PyTypeObject* cls, const Ref* slot) {
+    HeldRefs<8> items;
+    const auto url = convert_argument("url", [&] { return utf8_of(slot[0].get()); });
     const auto headers =
-        convert_argument("headers", [&] { return to_list<HeaderView>(slot[1], header_of, &items); });
-    const auto method = convert_argument("method", [&] { return method_from(slot[2]); });
+        convert_argument("headers", [&] { return to_list<HeaderView>(slot[1].get(), header_of, &items); });
+    const auto method = convert_argument("method", [&] { return method_from(slot[2].get()); });
     std::optional<std::string_view> body;
-    if (slot[3] && slot[3] != Py_None) body = convert_argument("body", [&] { return utf8_of(slot[3]); });
+    if (slot[3] && slot[3].get() != Py_None)
+        body = convert_argument("body", [&] { return utf8_of(slot[3].get()); });
     return new_instance<RequestClass>(cls, Request(url, headers, method, body));
 }
 
 PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        PyObject* slot[std::size(parameters)] = {};
+        Ref slot[std::size(parameters)];
         bind(signature, args, kwargs, slot);
         return make_request(cls, slot);
     });
 }
 
-// Calling the class: the same constructor without an argument tuple.
+// Calling the class: the same constructor without an argument tuple, as
+// long as the class's __new__ and __init__ are still the module's own.
 PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return guarded([&] {
-        PyObject* slot[std::size(parameters)] = {};
+        const auto* type = reinterpret_cast<PyTypeObject*>(cls);
+        if (type->tp_new != request_new || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]]
+            return call_through_type(cls, args, nargsf, kwnames);
+        Ref slot[std::size(parameters)];
         bind(signature, args, PyVectorcall_NARGS(nargsf), kwnames, slot);
         return make_request(reinterpret_cast<PyTypeObject*>(cls), slot);
     });
@@ -51,7 +56,7 @@ PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 PyObject* get_request_command(PyObject* self, PyObject*) {
     return guarded([&] {
         auto request = Shared<RequestClass>::take(self);
-        return make_str(curl::measure(*request), [&](char* out) { curl::write(*request, out); });
+        return make_str(curl::measure(*request), [&](char* out) { return curl::write(*request, out); });
     });
 }
 
@@ -79,7 +84,7 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo RequestClass::info = {"Pemrik", &spec, nullptr, request_vectorcall};
+ClassInfo RequestClass::info = {.name = "Pemrik", .spec = &spec, .vectorcall = request_vectorcall};
 
 Request request_from(PyObject* obj) { return *Shared<RequestClass>::take(obj); }
 

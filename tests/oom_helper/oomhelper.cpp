@@ -4,10 +4,12 @@
 // whole process, so the module's own allocations can fail too; imported as
 // `oomhelper`, it hooks the interpreter's raw, mem and object allocators.
 //
-// oomhelper.call(sticky, start, func, args, kwargs) returns or raises what
-// func(*args, **kwargs) does with allocation number `start` refused (with
-// `sticky`, every one from there on; start < 0 refuses none), and nothing else
-// running meanwhile; oomhelper.counts() then gives (allocations, refused).
+// oomhelper.call(mode, start, func, args, kwargs) returns or raises what
+// func(*args, **kwargs) does with allocation number `start` refused (mode
+// "sticky": every one from there on; mode "cxx": only C++ operator new is
+// counted and refused, the interpreter's allocators are left alone; start < 0
+// refuses none), and nothing else running meanwhile; oomhelper.counts() then
+// gives (allocations, refused).
 // A fatal signal writes the native stack, each frame named by its shared
 // object, to standard error.
 #define PY_SSIZE_T_CLEAN
@@ -19,16 +21,17 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
 namespace {
 
-bool armed = false, sticky = false;
+bool armed = false, sticky = false, cxx_only = false;
 long long start = LLONG_MAX, counted = 0, refused = 0;
 
-bool refuse() noexcept {
-    if (!armed) return false;
+bool refuse(bool cxx = false) noexcept {
+    if (!armed || (cxx_only && !cxx)) return false;
     const long long n = counted++;
     const bool fail = sticky ? n >= start : n == start;
     refused += fail;
@@ -53,11 +56,12 @@ void report_crash(int sig) {
 }
 
 PyObject* call(PyObject*, PyObject* a) {
-    int is_sticky;
+    const char* mode;
     PyObject *func, *args, *kwargs;
-    if (!PyArg_ParseTuple(a, "pLOO!O", &is_sticky, &start, &func, &PyTuple_Type, &args, &kwargs))
+    if (!PyArg_ParseTuple(a, "sLOO!O", &mode, &start, &func, &PyTuple_Type, &args, &kwargs))
         return nullptr;
-    sticky = is_sticky;
+    sticky = std::strcmp(mode, "sticky") == 0;
+    cxx_only = std::strcmp(mode, "cxx") == 0;
     if (start < 0) start = LLONG_MAX;
     counted = refused = 0;
     armed = true;
@@ -98,7 +102,7 @@ PyMODINIT_FUNC PyInit_oomhelper() {
 // The C++ runtime's allocation functions, replaced process-wide (its array
 // and nothrow forms call these).
 void* operator new(std::size_t size) {
-    if (refuse()) throw std::bad_alloc();
+    if (refuse(true)) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }

@@ -2,11 +2,11 @@
 // for word: measure first, then write into memory of exactly that size.
 #pragma once
 
-#include "request/record.hpp"
+#include "request/core/known.hpp"
 
 namespace pemrik::curl {
 
-TextSize measure(const Request& request);
+text::TextSize measure(const Request& request);
 
 // Writes exactly measure(request).bytes bytes at out; returns the end.
 char* write(const Request& request, char* out);

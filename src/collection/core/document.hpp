@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "request/record.hpp"
+#include "request/core/known.hpp"
 
 namespace pemrik::document {
 
@@ -19,7 +19,7 @@ std::optional<std::size_t> first_uncuttable(const std::vector<Request>& requests
 
 // The document text for a collection (null for one without a list). Every
 // url must be cuttable (see first_uncuttable).
-TextSize measure(const std::vector<Request>* requests);
+text::TextSize measure(const std::vector<Request>* requests);
 char* write(const std::vector<Request>* requests, char* out);
 
 }  // namespace pemrik::document

@@ -1,5 +1,5 @@
 // Url cutting: nothing is parsed but the "/" positions and a leading scheme.
-#include "request/url.hpp"
+#include "request/core/url.hpp"
 
 #include <algorithm>
 

@@ -1,0 +1,51 @@
+"""Turns a HAR 1.2 file, as the browser's developer tools export it, into a
+collection for Postman and into curl command lines.
+
+    python examples/from_har.py examples/session.har [collection.json]
+"""
+
+import json
+import sys
+from typing import TypedDict
+
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+
+
+class Pair(TypedDict):
+    name: str
+    value: str
+
+
+class PostData(TypedDict, total=False):
+    mimeType: str
+    text: str
+
+
+class Request(TypedDict, total=False):
+    method: str
+    url: str
+    headers: list[Pair]
+    postData: PostData
+
+
+def from_entry(request: Request) -> Pemrik:
+    # HTTP/2 pseudo-headers (":authority", ":path"...) are already in the url.
+    headers = [(h["name"], h["value"]) for h in request.get("headers", []) if not h["name"].startswith(":")]
+    body = request["postData"].get("text") if "postData" in request else None
+    return Pemrik(request["url"], headers, getattr(HTTPMETHOD, request["method"].upper()), body)
+
+
+def main() -> None:
+    with open(sys.argv[1], encoding="utf-8") as f:
+        entries = json.load(f)["log"]["entries"]
+    collection = PemrikCollection([from_entry(entry["request"]) for entry in entries])
+    for request in collection.get_collection() or []:
+        print(request.get_request_command())
+    path = sys.argv[2] if len(sys.argv) > 2 else "har.postman_collection.json"
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(collection.export_collection())
+    print(f"written: {path}")
+
+
+if __name__ == "__main__":
+    main()
