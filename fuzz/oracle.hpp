@@ -24,8 +24,10 @@ using core::Spec;
     std::fprintf(stderr, "fuzz oracle: %s\n", what);
     if (!detail.empty()) {
         std::fprintf(stderr, "  detail (%zu bytes): ", detail.size());
-        for (unsigned char c : detail.substr(0, 2000))
+        for (const char byte : detail.substr(0, 2000)) {
+            const auto c = static_cast<unsigned char>(byte);
             std::fprintf(stderr, c >= 0x20 && c < 0x7f && c != '\\' ? "%c" : "\\x%02x", c);
+        }
         std::fprintf(stderr, "\n");
     }
     std::abort();
@@ -152,7 +154,7 @@ std::string render(core::Measured measured, Write write) {
     for (std::size_t k = 0; k < guard; ++k)
         if (static_cast<unsigned char>(room[measured.bytes + k]) != mark) fail("the writer wrote past the measured size", text);
     bool ascii = true;
-    for (unsigned char c : text) ascii &= c < 0x80;
+    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
     if (ascii != measured.ascii) fail("the ASCII claim of the measure is wrong", text);
     return std::string(text);
 }
