@@ -42,11 +42,24 @@ def counts(objects):
     return [sys.getrefcount(o) for o in objects]
 
 
+def shared(o):
+    """Objects the interpreter hands out everywhere (immortal from 3.12 on):
+    before that their counts move with anything it does, so they say nothing
+    about the call."""
+    if o is None or o is True or o is False or o is Ellipsis or o is NotImplemented:
+        return True
+    if type(o) is int:
+        return -5 <= o <= 256
+    return type(o) is str and (len(o) == 0 or (len(o) == 1 and ord(o) < 256))
+
+
 def tracked(args):
     """The arguments and everything inside them whose count a call could change."""
     out, stack = [], list(args)
     while stack:
         o = stack.pop()
+        if shared(o):
+            continue
         out.append(o)
         if isinstance(o, (list, tuple)):
             stack.extend(o)
