@@ -41,6 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             exported.push_back(std::move(records[i]));
         }
     check_document(render_document(&exported), kept);
+    // Records keep what their first reading found; fresh ones read first by
+    // the document must give the same document, and then the same lines.
+    std::vector<core::Record> fresh;
+    for (const Spec& spec : kept) fresh.push_back(core::make(spec));
+    check_document(render_document(&fresh), kept);
+    for (std::size_t i = 0; i < fresh.size(); ++i) check_curl(kept[i], fresh[i]);
     const std::vector<core::Record> none;
     check_document(render_document(&none), {});
     check_document(render_document(nullptr), {});
