@@ -1,11 +1,12 @@
 # Line and branch coverage of src/ by the test suite and the fuzz corpora:
 #   bash scripts/dev.sh coverage [pytest arguments]
-# Builds the module with gcov counters (its own environment and build folder),
-# runs the suite and replays the module target's corpus through it, replays
-# the native targets' corpora through a gcov build of them (fuzz/CMakeLists.txt,
-# FUZZ_MODE=replay), then prints gcovr's report per source file of src/, lines
-# first, then branches (branches that only exceptions take are left out). The
-# corpora are the committed seeds plus whatever fuzz-native has found here.
+# Builds the module and the core's C++ tests with gcov counters (their own
+# environment and build folders), runs both suites, replays the module
+# target's corpus through the module and the native targets' corpora through
+# a gcov build of them (fuzz/CMakeLists.txt, FUZZ_MODE=replay), then prints
+# gcovr's report per source file of src/, lines first, then branches
+# (branches that only exceptions take are left out). The corpora are the
+# committed seeds plus whatever fuzz-native has found here.
 source "$root/fuzz/tools.sh"
 need_command curl curl
 need_command nm binutils
@@ -28,6 +29,14 @@ corpora() {  # the corpus folders of one target that exist
     done
 }
 
+say "running the core's C++ tests"
+core_build="$root/build/coverage-core$slot"
+find "$core_build" -name '*.gcda' -delete 2>/dev/null || true
+"$venv/bin/cmake" -S "$root" -B "$core_build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+    -DCMAKE_BUILD_TYPE=Debug -DPEMRIK_CORE_TESTS=ON -DPEMRIK_COVERAGE=ON >/dev/null
+"$venv/bin/cmake" --build "$core_build" >/dev/null
+"$venv/bin/ctest" --test-dir "$core_build" -Q --output-on-failure || say "the core's tests failed; coverage is reported all the same"
+
 say "running the test suite"
 (cd "$root/tests" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@") || say "the suite failed; coverage is reported all the same"
 say "replaying the module target's corpus"
@@ -43,6 +52,6 @@ for target in core_fuzz url_fuzz; do
 done
 
 report=(--root "$root" --filter "$root/src/" --exclude-throw-branches --exclude-unreachable-branches
-        --sort uncovered-number "$module_build" "$native_build")
+        --sort uncovered-number "$module_build" "$core_build" "$native_build")
 "$venv/bin/gcovr" "${report[@]}" --txt
 "$venv/bin/gcovr" "${report[@]}" --txt --txt-metric branch
