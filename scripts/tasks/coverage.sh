@@ -15,8 +15,9 @@ slot="$slot-coverage"
 setup_venv test fuzz
 module_build="$root/build/coverage-module$slot"
 native_build="$root/build/coverage-native$slot"
+core_build="$root/build/coverage-core$slot"
 # Counters from an earlier run would add up with this one's.
-find "$module_build" "$native_build" -name '*.gcda' -delete 2>/dev/null || true
+find "$module_build" "$core_build" "$native_build" -name '*.gcda' -delete 2>/dev/null || true
 "$venv/bin/python" -m pip install -q --disable-pip-version-check \
     --no-build-isolation --no-deps --force-reinstall \
     --config-settings=build-dir="$module_build" \
@@ -30,8 +31,6 @@ corpora() {  # the corpus folders of one target that exist
 }
 
 say "running the core's C++ tests"
-core_build="$root/build/coverage-core$slot"
-find "$core_build" -name '*.gcda' -delete 2>/dev/null || true
 "$venv/bin/cmake" -S "$root" -B "$core_build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
     -DCMAKE_BUILD_TYPE=Debug -DPEMRIK_CORE_TESTS=ON -DPEMRIK_COVERAGE=ON >/dev/null
 "$venv/bin/cmake" --build "$core_build" >/dev/null
@@ -49,6 +48,15 @@ say "replaying the native targets' corpora"
 for target in core_fuzz url_fuzz; do
     mapfile -t dirs < <(corpora "$target")
     "$native_build/$target" "${dirs[@]}" >&2
+done
+
+# Notes of sources that a build no longer has (a file moved or removed) stay
+# beside their stale objects; ninja drops the objects, then the notes go too.
+for build in "$module_build" "$core_build" "$native_build"; do
+    "$venv/bin/ninja" -C "$build" -t cleandead >/dev/null
+    find "$build" -name '*.gcno' -print0 | while IFS= read -r -d '' notes; do
+        [ -e "${notes%.gcno}.o" ] || rm -f "$notes"
+    done
 done
 
 report=(--root "$root" --filter "$root/src/" --exclude-throw-branches --exclude-unreachable-branches
