@@ -15,28 +15,6 @@ unsigned bit_count(unsigned mask) {  // bits set in a 16-bit mask, without a lib
     return (mask + (mask >> 8)) & 0x1Fu;
 }
 
-// The JSON weight of a run of escaped bytes: what each adds, or 0 when they differ.
-constexpr unsigned run_weight(ByteRange r) {
-    for (unsigned c = r.lo; c <= r.hi; ++c)
-        if (json_added(static_cast<unsigned char>(c)) != json_added(r.lo)) return 0;
-    return json_added(r.lo);
-}
-
-// Bytes that escaping adds to the block: a run whose bytes weigh the same is
-// counted whole; others (control characters, rare) byte by byte.
-template <std::size_t I>
-std::size_t json_added_in_run(__m128i v, const unsigned char* block) {
-    constexpr ByteRange r = ranges_of<json_escaped>[I];
-    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(simd::in_range<r.lo, r.hi>(v)));
-    if constexpr (run_weight(r) != 0) {
-        return run_weight(r) * bit_count(m);
-    } else {
-        std::size_t n = 0;
-        for (; m; m &= m - 1) n += json_added(block[__builtin_ctz(m)]);
-        return n;
-    }
-}
-
 void add_blocks(Facts& facts, const unsigned char* p, std::size_t n, bool want_bare_url) {
     alignas(16) unsigned char last[16];
     while (n > 0) {
@@ -52,9 +30,8 @@ void add_blocks(Facts& facts, const unsigned char* p, std::size_t n, bool want_b
         const unsigned single_quoted = simd::in<single_quoted_escaped>(v);
         const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
         if (json | double_quoted | single_quoted | high) {
-            [&]<std::size_t... I>(std::index_sequence<I...>) {
-                facts.json_added += (json_added_in_run<I>(v, block) + ...);
-            }(std::make_index_sequence<ranges_of<json_escaped>.size()>{});
+            const unsigned json_long = simd::in<json_escaped_long>(v);
+            facts.json_added += bit_count(json) + (json_long_added - 1) * bit_count(json_long);
             facts.double_quoted += bit_count(double_quoted);
             facts.single_quotes += bit_count(single_quoted);
             facts.ascii &= high == 0;
@@ -84,7 +61,8 @@ constexpr std::array<std::uint64_t, 256> make_count_table() {
 enum : unsigned char { not_bare = 1, not_ascii = 2 };
 constexpr std::array<unsigned char, 256> make_flag_table() {
     std::array<unsigned char, 256> table{};
-    for (unsigned c = 0; c < 256; ++c) table[c] = (bare_url[c] ? 0 : not_bare) | (c >= 0x80 ? not_ascii : 0);
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = (bare_url[c] ? 0 : not_bare) | (c >= 0x80 ? not_ascii : 0);
     return table;
 }
 constexpr auto count_table = make_count_table();

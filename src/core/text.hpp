@@ -4,6 +4,7 @@
 // time.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,11 @@ namespace pemrik::text {
 
 using ByteSet = std::array<bool, 256>;
 
+constexpr ByteSet set_where(auto in) {
+    ByteSet set{};
+    for (unsigned c = 0; c < 256; ++c) set[c] = in(c);
+    return set;
+}
 constexpr ByteSet set_of(std::string_view bytes) {
     ByteSet set{};
     for (char c : bytes) set[static_cast<unsigned char>(c)] = true;
@@ -58,48 +64,30 @@ inline constexpr ByteSet single_quoted_escaped = set_of("'");
 inline constexpr std::string_view quote_in_single_quotes = "'\\''";
 
 // Bare urls: bytes that may stand unquoted in a shell word.
-constexpr ByteSet make_bare_url() {
-    ByteSet set = set_of("@%+=:,./-_");
-    for (unsigned c = 'a'; c <= 'z'; ++c) set[c] = true;
-    for (unsigned c = 'A'; c <= 'Z'; ++c) set[c] = true;
-    for (unsigned c = '0'; c <= '9'; ++c) set[c] = true;
-    return set;
-}
-inline constexpr ByteSet bare_url = make_bare_url();
+inline constexpr ByteSet bare_url = set_where([](unsigned c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           set_of("@%+=:,./-_")[c];
+});
 
 // ---- Sets derived from the rules ----
 
-// Bytes that JSON escaping adds for c: 0, 1 for "\x" or 5 for "\u00XX".
+inline constexpr ByteSet json_escaped = set_where([](unsigned c) { return json_escapes[c] != 0; });
+// Escaped in the six-byte form "\u00XX", which adds five bytes; "\n" adds one.
+inline constexpr ByteSet json_escaped_long =
+    set_where([](unsigned c) { return json_escapes[c] == 'u'; });
+inline constexpr unsigned json_long_added = 5;
 constexpr unsigned json_added(unsigned char c) {
-    return json_escapes[c] == 0 ? 0 : json_escapes[c] == 'u' ? 5 : 1;
+    return json_escaped_long[c] ? json_long_added : json_escaped[c];
 }
-constexpr ByteSet make_json_escaped() {
-    ByteSet set{};
-    for (unsigned c = 0; c < 256; ++c) set[c] = json_escapes[c] != 0;
-    return set;
-}
-inline constexpr ByteSet json_escaped = make_json_escaped();
 inline constexpr std::size_t single_quote_added = quote_in_single_quotes.size() - 1;
 
-constexpr ByteSet complement(const ByteSet& set) {
-    ByteSet out{};
-    for (unsigned c = 0; c < 256; ++c) out[c] = !set[c];
-    return out;
-}
-inline constexpr ByteSet not_bare_url = complement(bare_url);
-
 // A byte plain in every syntax: pads a short last block of a SIMD scan.
-constexpr unsigned char make_plain_byte() {
-    for (unsigned c = 0; c < 0x80; ++c)
-        if (bare_url[c] && !json_escaped[c] && !double_quoted_escaped[c] && !single_quoted_escaped[c])
-            return static_cast<unsigned char>(c);
-    return 0;
-}
-inline constexpr unsigned char plain_byte = make_plain_byte();
-static_assert(bare_url[plain_byte] && !json_escaped[plain_byte]);
+inline constexpr unsigned char plain_byte = 'a';
+static_assert(bare_url[plain_byte] && !json_escaped[plain_byte] &&
+              !double_quoted_escaped[plain_byte] && !single_quoted_escaped[plain_byte]);
 
 // A set as its maximal runs of consecutive bytes, which is how the kernels
-// compare against it.
+// compare against it; each kernel checks that its runs make up its set.
 struct ByteRange {
     unsigned char lo, hi;
 };
@@ -111,32 +99,24 @@ constexpr std::size_t count_ranges(const ByteSet& set) {
 }
 
 template <const ByteSet& Set>
-constexpr auto make_ranges() {
+inline constexpr auto ranges_of = [] {
     std::array<ByteRange, count_ranges(Set)> ranges{};
     std::size_t n = 0;
     for (unsigned c = 0; c < 256; ++c) {
         if (!Set[c]) continue;
-        if (c == 0 || !Set[c - 1]) ranges[n].lo = static_cast<unsigned char>(c);
-        ranges[n].hi = static_cast<unsigned char>(c);
-        if (c == 255 || !Set[c + 1]) ++n;
+        if (c == 0 || !Set[c - 1]) ranges[n++].lo = static_cast<unsigned char>(c);
+        ranges[n - 1].hi = static_cast<unsigned char>(c);
     }
     return ranges;
-}
+}();
 
 template <std::size_t N>
-constexpr bool ranges_match(const std::array<ByteRange, N>& ranges, const ByteSet& set) {
-    ByteSet seen{};
+constexpr ByteSet set_of(const std::array<ByteRange, N>& ranges) {
+    ByteSet set{};
     for (const ByteRange& r : ranges)
-        for (unsigned c = r.lo; c <= r.hi; ++c) seen[c] = true;
-    return seen == set;
+        for (unsigned c = r.lo; c <= r.hi; ++c) set[c] = true;
+    return set;
 }
-
-template <const ByteSet& Set>
-inline constexpr auto ranges_of = make_ranges<Set>();
-static_assert(ranges_match(ranges_of<json_escaped>, json_escaped));
-static_assert(ranges_match(ranges_of<double_quoted_escaped>, double_quoted_escaped));
-static_assert(ranges_match(ranges_of<single_quoted_escaped>, single_quoted_escaped));
-static_assert(ranges_match(ranges_of<bare_url>, bare_url));
 
 // ---- Kernels ----
 
@@ -156,19 +136,18 @@ inline std::uint64_t load(const char* p) {
 // Eight bytes at a time works for sets of single bytes and of runs from 0
 // below 0x80.
 template <const ByteSet& Set>
-constexpr bool fits() {
-    for (const ByteRange& r : ranges_of<Set>)
-        if (r.lo != r.hi && (r.lo != 0 || r.hi >= 0x7f)) return false;
-    return true;
-}
+inline constexpr bool fits = std::ranges::all_of(
+    ranges_of<Set>, [](ByteRange r) { return r.lo == r.hi || (r.lo == 0 && r.hi < 0x7f); });
 
 // Flags the bytes of w in Set; the lowest flag is exact.
 template <const ByteSet& Set>
 inline std::uint64_t in(std::uint64_t w) {
     constexpr auto& ranges = ranges_of<Set>;
+    static_assert(fits<Set> && set_of(ranges) == Set);
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return (std::uint64_t{0} | ... |
-                (ranges[I].lo == ranges[I].hi ? equal(w, ranges[I].lo) : below(w, ranges[I].hi + 1u)));
+        return (
+            std::uint64_t{0} | ... |
+            (ranges[I].lo == ranges[I].hi ? equal(w, ranges[I].lo) : below(w, ranges[I].hi + 1u)));
     }(std::make_index_sequence<ranges.size()>{});
 }
 }  // namespace swar
@@ -177,20 +156,22 @@ inline std::uint64_t in(std::uint64_t w) {
 namespace simd {
 template <unsigned char Lo, unsigned char Hi>
 inline __m128i in_range(__m128i v) {
-    const auto lo = _mm_set1_epi8(static_cast<char>(Lo)), hi = _mm_set1_epi8(static_cast<char>(Hi));
-    if constexpr (Lo == Hi) return _mm_cmpeq_epi8(v, lo);
-    else if constexpr (Lo == 0) return _mm_cmpeq_epi8(_mm_min_epu8(v, hi), v);
-    else if constexpr (Hi == 255) return _mm_cmpeq_epi8(_mm_max_epu8(v, lo), v);
-    else return _mm_cmpeq_epi8(_mm_max_epu8(_mm_min_epu8(v, hi), lo), v);
+    if constexpr (Lo == Hi) return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(Lo)));
+    __m128i clamped = v;
+    if constexpr (Hi != 255) clamped = _mm_min_epu8(clamped, _mm_set1_epi8(static_cast<char>(Hi)));
+    if constexpr (Lo != 0) clamped = _mm_max_epu8(clamped, _mm_set1_epi8(static_cast<char>(Lo)));
+    return _mm_cmpeq_epi8(clamped, v);
 }
 
 // One bit per byte of v, set for the bytes in Set.
 template <const ByteSet& Set>
 inline unsigned in(__m128i v) {
     constexpr auto& ranges = ranges_of<Set>;
-    return static_cast<unsigned>(_mm_movemask_epi8([&]<std::size_t... I>(std::index_sequence<I...>) {
-        return (_mm_setzero_si128() | ... | in_range<ranges[I].lo, ranges[I].hi>(v));
-    }(std::make_index_sequence<ranges.size()>{})));
+    static_assert(set_of(ranges) == Set);
+    return static_cast<unsigned>(
+        _mm_movemask_epi8([&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (_mm_setzero_si128() | ... | in_range<ranges[I].lo, ranges[I].hi>(v));
+        }(std::make_index_sequence<ranges.size()>{})));
 }
 
 inline __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -204,7 +185,7 @@ inline const char* find_in(const char* p, const char* end) {
     for (; end - p >= 16; p += 16)
         if (unsigned m = simd::in<Set>(simd::load(p))) return p + __builtin_ctz(m);
 #endif
-    if constexpr (swar::fits<Set>())
+    if constexpr (swar::fits<Set>)
         for (; end - p >= 8; p += 8)
             if (auto m = swar::in<Set>(swar::load(p))) return p + (__builtin_ctzll(m) >> 3);
     while (p < end && !Set[static_cast<unsigned char>(*p)]) ++p;
@@ -222,21 +203,21 @@ inline const char* find_byte(const char* p, const char* end, unsigned char c) {
 
 // Copies n bytes and returns the end. Short copies, the most common here,
 // are done inline with two overlapping moves instead of a call.
+template <class Word>
+inline void copy_ends(char* out, const char* from, std::size_t n) noexcept {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
+}
 inline char* copy(char* out, const char* from, std::size_t n) noexcept {
     if (n > 16) {
         std::memcpy(out, from, n);
     } else if (n >= 8) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + n - 8, 8);
-        std::memcpy(out, &head, 8);
-        std::memcpy(out + n - 8, &tail, 8);
+        copy_ends<std::uint64_t>(out, from, n);
     } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(out, &head, 4);
-        std::memcpy(out + n - 4, &tail, 4);
+        copy_ends<std::uint32_t>(out, from, n);
     } else if (n > 0) {
         out[0] = from[0];
         out[n / 2] = from[n / 2];
@@ -244,7 +225,9 @@ inline char* copy(char* out, const char* from, std::size_t n) noexcept {
     }
     return out + n;
 }
-inline char* copy(char* out, std::string_view text) noexcept { return copy(out, text.data(), text.size()); }
+inline char* copy(char* out, std::string_view text) noexcept {
+    return copy(out, text.data(), text.size());
+}
 
 // What the outputs of a text depend on, found in one pass.
 struct Facts {

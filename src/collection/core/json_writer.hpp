@@ -11,6 +11,7 @@
 // the size found first is the size written.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <concepts>
@@ -27,33 +28,26 @@ inline constexpr char hole = '@';
 // True when, in every object of the template, each key sorts after the one
 // before it. Templates hold no escapes and nest at most 8 deep.
 constexpr bool keys_ascend(std::string_view tmpl) {
-    struct Frame {
-        bool object = false;
-        bool expecting_key = false;
-        std::string_view last;
-    };
-    std::array<Frame, 8> stack{};
+    std::array<bool, 8> in_object{};
+    std::array<std::string_view, 8> last_key{};
     std::size_t depth = 0;
+    bool key_next = false;
     for (std::size_t i = 0; i < tmpl.size(); ++i) {
-        switch (tmpl[i]) {
-            case '{': stack[++depth] = {true, true, {}}; break;
-            case '[': stack[++depth] = {false, false, {}}; break;
-            case '}':
-            case ']': --depth; break;
-            case ',': stack[depth].expecting_key = stack[depth].object; break;
-            case '"': {
-                const auto end = tmpl.find('"', i + 1);
-                const auto text = tmpl.substr(i + 1, end - i - 1);
-                Frame& frame = stack[depth];
-                if (frame.expecting_key) {
-                    if (!frame.last.empty() && !(frame.last < text)) return false;
-                    frame.last = text;
-                    frame.expecting_key = false;
-                }
-                i = end;
-                break;
-            }
-            default: break;
+        const char c = tmpl[i];
+        if (c == '{' || c == '[') {
+            key_next = in_object[++depth] = c == '{';
+            last_key[depth] = {};
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ',') {
+            key_next = in_object[depth];
+        } else if (c == '"') {
+            const auto end = tmpl.find('"', i + 1);
+            const auto text = tmpl.substr(i + 1, end - i - 1);
+            if (key_next && !last_key[depth].empty() && !(last_key[depth] < text)) return false;
+            if (key_next) last_key[depth] = text;
+            key_next = false;
+            i = end;
         }
     }
     return depth == 0;
@@ -80,21 +74,17 @@ constexpr Template<Holes> cut_template(std::string_view tmpl) {
     return t;
 }
 
-constexpr std::size_t count_holes(std::string_view tmpl) {
-    std::size_t n = 0;
-    for (char c : tmpl) n += c == hole;
-    return n;
-}
-
 // A template checked for key order.
-#define PEMRIK_JSON_TEMPLATE(name, text)                                              \
+#define PEMRIK_JSON_TEMPLATE(name, text)                                               \
     static_assert(::pemrik::json::keys_ascend(text), "JSON keys out of order: " text); \
-    inline constexpr auto name = ::pemrik::json::cut_template<::pemrik::json::count_holes(text)>(text)
+    inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count(      \
+        std::string_view(text), ::pemrik::json::hole)>(text)
 
 // What the walk over the data writes to: a measuring sink or a writing one.
 template <class S>
-concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c, Piece piece, std::size_t n) {
-    sink.raw(run);                 // bytes as they are
+concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c, Piece piece,
+                                            std::size_t n) {
+    sink.raw(run);  // bytes as they are
     sink.raw(c);
     sink.text(piece);              // the inside of a string holding piece
     sink.split_strings(piece, n);  // the elements of an array of piece cut at every "/" (n pieces)
@@ -108,57 +98,46 @@ concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char 
 // assertions reject a cursor left unused or used twice.
 template <const auto& T, Sink S, std::size_t K>
 class [[nodiscard]] Fill {
-    static constexpr std::size_t holes = T.in_string.size();
-
 public:
     explicit Fill(S& sink) noexcept : sink_(sink) {}
     Fill(const Fill&) = delete;
     ~Fill() { assert(used_ && "a template cursor was left unused"); }
 
     // A string's inside: text escaped as it needs.
-    Fill<T, S, K + 1> text(const Piece& piece) && {
-        static_assert(K < holes && T.in_string[K], "this hole is not inside a string");
-        use();
-        sink_.text(piece);
-        return next();
+    auto text(const Piece& piece) && {
+        return fill<true>([&] { sink_.text(piece); });
     }
     // A string's inside that never needs escapes.
-    Fill<T, S, K + 1> raw(std::string_view plain) && {
-        static_assert(K < holes && T.in_string[K], "this hole is not inside a string");
-        use();
-        sink_.raw(plain);
-        return next();
+    auto raw(std::string_view plain) && {
+        return fill<true>([&] { sink_.raw(plain); });
     }
     // An array's elements, written by elements(sink).
-    template <class Elements>
-    Fill<T, S, K + 1> elements(Elements elements) && {
-        static_assert(K < holes && !T.in_string[K], "this hole is inside a string");
-        use();
-        elements(sink_);
-        return next();
+    auto elements(auto elements) && {
+        return fill<false>([&] { elements(sink_); });
     }
 
     void done() && {
-        static_assert(K == holes, "template holes left unfilled");
+        static_assert(K == T.in_string.size(), "template holes left unfilled");
         use();
     }
 
 private:
-    void use() noexcept {
-        assert(!used_ && "a template cursor was used twice");
-#ifndef NDEBUG
-        used_ = true;
-#endif
-    }
-    Fill<T, S, K + 1> next() noexcept {
+    template <bool InString>
+    Fill<T, S, K + 1> fill(auto put) {
+        static_assert(K < T.in_string.size(), "more fills than template holes");
+        static_assert(T.in_string[K] == InString, "a fill of the wrong kind for this hole");
+        use();
+        put();
         sink_.raw(T.runs[K + 1]);
         return Fill<T, S, K + 1>(sink_);
     }
+    void use() noexcept {
+        assert(!used_ && "a template cursor was used twice");
+        used_ = true;  // read by assertions only
+    }
 
     S& sink_;
-#ifndef NDEBUG
     bool used_ = false;
-#endif
 };
 
 // Writes the run before the first hole of T and returns the cursor for it.
@@ -207,7 +186,8 @@ public:
 
 private:
     static std::size_t extra(const Piece& p) noexcept {
-        return p.json_extra == Piece::unknown_extra ? text::facts_of(p.text, false).json_added : p.json_extra;
+        return p.json_extra == Piece::unknown_extra ? text::facts_of(p.text, false).json_added
+                                                    : p.json_extra;
     }
     text::TextSize size_;
 };
@@ -218,30 +198,26 @@ public:
     explicit Write(char* out) noexcept : out_(out) {}
     void raw(std::string_view s) noexcept { out_ = text::copy(out_, s); }
     void raw(char c) noexcept { *out_++ = c; }
-    void text(const Piece& p) noexcept { text(p.text, p.json_escapes()); }
+    void text(const Piece& p) noexcept {
+        out_ = p.json_escapes() ? write_escaped(p.text, out_) : text::copy(out_, p.text);
+    }
     void split_strings(const Piece& p, std::size_t pieces) noexcept {
         if (!pieces) return;
         *out_++ = '"';
         const char* run = p.text.data();
         const char* end = run + p.text.size();
         for (const char* c = run; (c = text::find_byte(c, end, '/')) < end; ++c) {
-            text(std::string_view(run, static_cast<std::size_t>(c - run)), p.json_escapes());
+            text(p.part(std::string_view(run, static_cast<std::size_t>(c - run))));
             raw(std::string_view("\",\""));
             run = c + 1;
         }
-        text(std::string_view(run, static_cast<std::size_t>(end - run)), p.json_escapes());
+        text(p.part(std::string_view(run, static_cast<std::size_t>(end - run))));
         *out_++ = '"';
     }
     void ascii(bool) noexcept {}
     char* end() const noexcept { return out_; }
 
 private:
-    void text(std::string_view s, bool escapes) noexcept {
-        if (escapes)
-            out_ = write_escaped(s, out_);
-        else
-            raw(s);
-    }
     char* out_;
 };
 static_assert(Sink<Measure> && Sink<Write>);

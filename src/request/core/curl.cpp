@@ -3,7 +3,8 @@
 //   curl -X METHOD URL [-H "NAME: VALUE"]... [-d 'BODY' | --data-raw 'BODY']
 //
 // The record's notes say how many bytes quoting adds to each of its texts,
-// so measuring is a sum and a text that needs nothing is copied whole.
+// so measuring is a sum and a text that needs nothing is copied whole. One
+// walk over the request feeds a measuring sink and a writing one.
 #include "request/core/curl.hpp"
 
 #include <cassert>
@@ -26,82 +27,79 @@ constexpr std::string_view body_start = " -d '";
 constexpr std::string_view raw_body_start = " --data-raw '";
 constexpr std::string_view single_quote_end = "'";
 
+// The bytes that quoting adds to a text standing in place.
 std::size_t added(const Piece& piece, Place place) {
     return piece.shell_extra == Piece::unknown_extra
                ? shell::added_bytes(place, text::facts_of(piece.text, place == Place::url))
                : piece.shell_extra;
 }
 
-// The size of a text quoted as it stands in place.
-std::size_t quoted_size(const Known& request, TextId id, Place place) {
-    const Piece piece = request.piece(id);
-    return piece.text.size() + added(piece, place);
-}
-
-char* put(char* out, std::string_view text) { return text::copy(out, text); }
-
-// The inside of a quoted word: copied whole when quoting adds nothing.
-char* put_in_single_quotes(char* out, std::string_view text, std::size_t quoting) {
-    return quoting == 0 ? put(out, text) : shell::put_in_single_quotes(out, text);
-}
-char* put_in_double_quotes(char* out, const Piece& piece) {
-    return added(piece, Place::double_quoted) == 0 ? put(out, piece.text)
-                                                   : shell::put_in_double_quotes(out, piece.text);
-}
-
-std::string_view body_opening(std::string_view body) {
-    return !body.empty() && body.front() == '@' ? raw_body_start : body_start;
-}
-
-char* write_line(const Known& request, char* out) {
+template <class Sink>
+void walk(const Known& request, Sink& sink) {
     const Request& record = request.request();
-    out = put(out, command_start);
-    out = put(out, name_of(record.method()));
-    *out++ = ' ';
-    const Piece url = request.url();
-    if (const std::size_t quoting = added(url, Place::url); quoting == 0) {
-        out = put(out, url.text);
-    } else {
-        *out++ = '\'';
-        out = put_in_single_quotes(out, url.text, quoting - 2);
-        *out++ = '\'';
-    }
+    sink.raw(command_start);
+    sink.raw(name_of(record.method()));
+    sink.raw(" ");
+    sink.quoted(request.url(), Place::url);
     for (std::size_t i = 0; i < record.header_count(); ++i) {
-        out = put(out, header_start);
-        out = put_in_double_quotes(out, request.header_name(i));
-        out = put(out, name_value_separator);
-        out = put_in_double_quotes(out, request.header_value(i));
-        out = put(out, header_end);
+        sink.raw(header_start);
+        sink.quoted(request.header_name(i), Place::double_quoted);
+        sink.raw(name_value_separator);
+        sink.quoted(request.header_value(i), Place::double_quoted);
+        sink.raw(header_end);
     }
     if (record.has_body()) {
         const Piece body = request.body();
-        out = put(out, body_opening(body.text));
-        out = put_in_single_quotes(out, body.text, added(body, Place::single_quoted));
-        out = put(out, single_quote_end);
+        sink.raw(!body.text.empty() && body.text.front() == '@' ? raw_body_start : body_start);
+        sink.quoted(body, Place::single_quoted);
+        sink.raw(single_quote_end);
     }
-    return out;
 }
+
+struct Measure {
+    std::size_t bytes = 0;
+    void raw(std::string_view run) { bytes += run.size(); }
+    void quoted(const Piece& piece, Place place) {
+        bytes += piece.text.size() + added(piece, place);
+    }
+};
+
+struct Write {
+    char* out;
+    void raw(std::string_view run) { out = text::copy(out, run); }
+    // A url that is not bare goes in single quotes; the inside of a quoted
+    // word is copied whole when quoting adds nothing to it.
+    void quoted(const Piece& piece, Place place) {
+        std::size_t quoting = added(piece, place);
+        const bool quoted_url = place == Place::url && quoting != 0;
+        if (quoted_url) {
+            *out++ = '\'';
+            quoting -= 2;
+        }
+        if (quoting == 0)
+            raw(piece.text);
+        else if (place == Place::double_quoted)
+            out = shell::put_in_double_quotes(out, piece.text);
+        else
+            out = shell::put_in_single_quotes(out, piece.text);
+        if (quoted_url) *out++ = '\'';
+    }
+};
 
 }  // namespace
 
 text::TextSize measure(const Request& record) {
     const Known request(record);
-    std::size_t bytes = command_start.size() + name_of(record.method()).size() + 1 +
-                        quoted_size(request, TextId::url(), Place::url);
-    for (std::size_t i = 0; i < record.header_count(); ++i)
-        bytes += header_start.size() + name_value_separator.size() + header_end.size() +
-                 quoted_size(request, TextId::header_name(i), Place::double_quoted) +
-                 quoted_size(request, TextId::header_value(i), Place::double_quoted);
-    if (record.has_body())
-        bytes += body_opening(record.body()).size() + single_quote_end.size() +
-                 quoted_size(request, TextId::body(), Place::single_quoted);
-    return {bytes, request.ascii()};
+    Measure sink;
+    walk(request, sink);
+    return {sink.bytes, request.ascii()};
 }
 
 char* write(const Request& record, char* out) {
-    char* end = write_line(Known(record), out);
-    assert(static_cast<std::size_t>(end - out) == measure(record).bytes);
-    return end;
+    Write sink{out};
+    walk(Known(record), sink);
+    assert(static_cast<std::size_t>(sink.out - out) == measure(record).bytes);
+    return sink.out;
 }
 
 }  // namespace pemrik::curl

@@ -8,33 +8,23 @@
 #include "request/core/shell.hpp"
 
 namespace pemrik {
-namespace {
-
-// Where each text stands on the curl command line.
-shell::Place place_of(TextId::Kind kind) {
-    switch (kind) {
-        case TextId::Kind::url: return shell::Place::url;
-        case TextId::Kind::body: return shell::Place::single_quoted;
-        default: return shell::Place::double_quoted;
-    }
-}
-
-}  // namespace
 
 RecordNote Known::find(const Request& request) noexcept {
     RecordNote note{{}, noted | all_ascii};
-    auto keep = [&](TextId id) {
-        const auto facts = text::facts_of(request.text(id), id.kind() == TextId::Kind::url);
+    auto keep = [&](TextId id, shell::Place place) {
+        const auto facts = text::facts_of(request.text(id), place == shell::Place::url);
         if (!facts.ascii) note.bits = static_cast<std::uint8_t>(note.bits & ~all_ascii);
-        auto saturate = [](std::size_t n) { return static_cast<TextNote>(std::min<std::size_t>(n, saturated)); };
-        request.set_note(id, saturate(facts.json_added) |
-                                 saturate(shell::added_bytes(place_of(id.kind()), facts)) << extra_bits);
+        auto saturate = [](std::size_t n) {
+            return static_cast<TextNote>(std::min<std::size_t>(n, saturated));
+        };
+        request.set_note(id, saturate(facts.json_added) | saturate(shell::added_bytes(place, facts))
+                                                              << extra_bits);
     };
-    keep(TextId::url());
-    keep(TextId::body());
+    keep(TextId::url(), shell::Place::url);
+    keep(TextId::body(), shell::Place::single_quoted);
     for (std::size_t i = 0; i < request.header_count(); ++i) {
-        keep(TextId::header_name(i));
-        keep(TextId::header_value(i));
+        keep(TextId::header_name(i), shell::Place::double_quoted);
+        keep(TextId::header_value(i), shell::Place::double_quoted);
     }
     const std::string_view url = request.url();
     const UrlCut cut = cut_url(url);
@@ -52,7 +42,8 @@ RecordNote Known::find(const Request& request) noexcept {
 
 UrlCut Known::url_cut() const noexcept {
     if (!(note_.bits & cut_kept)) return cut_url(request_.url());  // a url of more than 4 GiB
-    return UrlCut{note_.words[0], note_.words[1], note_.words[2], note_.words[3], (note_.bits & cuttable) != 0};
+    return UrlCut{note_.words[0], note_.words[1], note_.words[2], note_.words[3],
+                  (note_.bits & cuttable) != 0};
 }
 
 }  // namespace pemrik

@@ -23,7 +23,9 @@ struct Piece {
 
     bool json_escapes() const noexcept { return json_extra != 0; }
     // A part of this text for JSON: it holds escapes only if this one does.
-    Piece part(std::string_view sub) const noexcept { return {sub, json_extra ? unknown_extra : 0, 0}; }
+    Piece part(std::string_view sub) const noexcept {
+        return {sub, json_extra ? unknown_extra : 0, 0};
+    }
 };
 
 // The facts are found on the first reading that needs them (many records are
@@ -32,7 +34,8 @@ struct Piece {
 // more"; per record, the url cut and the ASCII flag.
 class Known {
 public:
-    explicit Known(const Request& request) noexcept : request_(request), note_(request.record_note()) {
+    explicit Known(const Request& request) noexcept
+        : request_(request), note_(request.record_note()) {
         if (!(note_.bits & noted)) note_ = find(request);
     }
 

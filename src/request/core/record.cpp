@@ -27,7 +27,8 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     char* out = block_->chars();
     std::size_t end = 0;
     auto put = [&](std::string_view text) {
-        if (!text.empty()) std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
+        if (!text.empty())
+            std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
         *slots++ = Slot{end & most_chars, 0};  // below most_chars, checked above
     };
@@ -39,7 +40,8 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     }
 }
 
-Request::Request(const Request& other) : block_(static_cast<Block*>(::operator new(other.block().bytes()))) {
+Request::Request(const Request& other)
+    : block_(static_cast<Block*>(::operator new(other.block().bytes()))) {
     std::memcpy(static_cast<void*>(block_), other.block_, other.block().bytes());
 }
 

@@ -1,6 +1,7 @@
 // The request record: what one request holds, copied deeply and never changed.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,16 +20,10 @@ struct HeaderView {
 // Names one text of a record.
 class TextId {
 public:
-    enum class Kind : std::uint8_t { url, body, header_name, header_value };
-
     static constexpr TextId url() noexcept { return TextId(0); }
     static constexpr TextId body() noexcept { return TextId(1); }
     static constexpr TextId header_name(std::size_t i) noexcept { return TextId(2 + 2 * i); }
     static constexpr TextId header_value(std::size_t i) noexcept { return TextId(3 + 2 * i); }
-
-    constexpr Kind kind() const noexcept {
-        return slot_ < 2 ? Kind(slot_) : slot_ % 2 ? Kind::header_value : Kind::header_name;
-    }
 
 private:
     friend class Request;
@@ -39,7 +34,7 @@ private:
 // Room for what a reader of a record notes about it; the record keeps it
 // and never interprets it. Zero until a reader writes it.
 struct RecordNote {
-    std::uint32_t words[4];
+    std::array<std::uint32_t, 4> words;
     std::uint8_t bits;
 };
 using TextNote = std::uint32_t;  // one per text; only the low note_bits are kept
@@ -67,8 +62,12 @@ public:
     }
     std::string_view url() const noexcept { return text(TextId::url()); }
     std::size_t header_count() const noexcept { return (block_->texts - 2) / 2; }
-    std::string_view header_name(std::size_t i) const noexcept { return text(TextId::header_name(i)); }
-    std::string_view header_value(std::size_t i) const noexcept { return text(TextId::header_value(i)); }
+    std::string_view header_name(std::size_t i) const noexcept {
+        return text(TextId::header_name(i));
+    }
+    std::string_view header_value(std::size_t i) const noexcept {
+        return text(TextId::header_value(i));
+    }
     Method method() const noexcept { return block_->method; }
     bool has_body() const noexcept { return block_->has_body; }
     std::string_view body() const noexcept { return text(TextId::body()); }  // empty when absent
@@ -76,15 +75,15 @@ public:
     // The notes. Records never change, so what a reader notes stays true and
     // may be written through a const reading (the notes are mutable); like
     // every other access, that runs with the interpreter lock held.
-    TextNote note(TextId id) const noexcept { return static_cast<TextNote>(block().slots()[id.slot_].note); }
-    void set_note(TextId id, TextNote note) const noexcept { block().slots()[id.slot_].note = note & note_mask; }
-    RecordNote record_note() const noexcept {
-        RecordNote note{{}, block().note_bits};
-        for (int k = 0; k < 4; ++k) note.words[k] = block().note_words[k];
-        return note;
+    TextNote note(TextId id) const noexcept {
+        return static_cast<TextNote>(block().slots()[id.slot_].note);
     }
+    void set_note(TextId id, TextNote note) const noexcept {
+        block().slots()[id.slot_].note = note & note_mask;
+    }
+    RecordNote record_note() const noexcept { return {block().note_words, block().note_bits}; }
     void set_record_note(const RecordNote& note) const noexcept {
-        for (int k = 0; k < 4; ++k) block().note_words[k] = note.words[k];
+        block().note_words = note.words;
         block().note_bits = note.bits;
     }
 
@@ -105,7 +104,7 @@ private:
         Method method;
         bool has_body;
         mutable std::uint8_t note_bits;
-        mutable std::uint32_t note_words[4];
+        mutable std::array<std::uint32_t, 4> note_words;
 
         std::size_t bytes() const noexcept {  // size of the whole allocation
             return sizeof(Block) + texts * sizeof(Slot) + slots()[texts - 1].end;
@@ -113,7 +112,9 @@ private:
         Slot* slots() noexcept { return reinterpret_cast<Slot*>(this + 1); }
         const Slot* slots() const noexcept { return reinterpret_cast<const Slot*>(this + 1); }
         char* chars() noexcept { return reinterpret_cast<char*>(slots() + texts); }
-        const char* chars() const noexcept { return reinterpret_cast<const char*>(slots() + texts); }
+        const char* chars() const noexcept {
+            return reinterpret_cast<const char*>(slots() + texts);
+        }
     };
 
     const Block& block() const noexcept { return *block_; }
