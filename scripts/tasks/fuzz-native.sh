@@ -1,17 +1,22 @@
 # Coverage-guided fuzzing under AddressSanitizer and UndefinedBehaviorSanitizer:
 #   bash scripts/dev.sh fuzz-native [seconds] [target...]   each target for seconds (default 600)
 #   bash scripts/dev.sh fuzz-native smoke                   every target for 20 s (CI)
+#   bash scripts/dev.sh fuzz-native merge [target...]       fold what runs found into the seeds
 # Targets: core_fuzz and url_fuzz (the Python-free core, libFuzzer, built by
 # fuzz/CMakeLists.txt) and module_fuzz (the module through the interpreter,
 # atheris, with the module built by clang with coverage counters). Each target
 # starts from its committed seeds (fuzz/corpus/TARGET) and keeps what it finds
 # in build/fuzz-corpus/TARGET. A crashing input is copied into the committed
 # corpus as fuzz/corpus/TARGET/crash-*, to be kept as a regression, and the
-# task fails.
+# task fails. Merging (libFuzzer's -merge=1) adds to the committed corpus only
+# those inputs of every build/fuzz-corpus*/TARGET, of at most 512 bytes, that
+# reach something its files do not, so that it stays small.
 source "$root/fuzz/tools.sh"
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 if [ "$seconds" = smoke ]; then seconds=20; fi
+merge=0
+if [ "$seconds" = merge ]; then merge=1; fi
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(core_fuzz url_fuzz module_fuzz)
 
@@ -45,7 +50,15 @@ for target in "${targets[@]}"; do
     log="$artifacts/run.log"
     options=(-max_total_time="$seconds" -artifact_prefix="$artifacts/" -print_final_stats=1
              -timeout=10 -rss_limit_mb=4096 "$found" "$seeds")
-    say "fuzzing $target for $seconds s"
+    before=$(ls "$seeds" | wc -l)
+    if [ "$merge" = 1 ]; then
+        mapfile -t runs_found < <(ls -d "$root"/build/fuzz-corpus*/"$target")
+        options=(-merge=1 -max_len=512 -artifact_prefix="$artifacts/" -timeout=10 -rss_limit_mb=4096
+                 "$seeds" "${runs_found[@]}")
+        say "merging ${runs_found[*]} into $seeds"
+    else
+        say "fuzzing $target for $seconds s"
+    fi
     case "$target" in
         core_fuzz|url_fuzz)
             env ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
@@ -72,6 +85,8 @@ for target in "${targets[@]}"; do
         done
         tail -40 "$log" >&2
         report+=("$target: FAILED (exit $rc; log $log; inputs copied to $seeds)")
+    elif [ "$merge" = 1 ]; then
+        report+=("$target: $(( $(ls "$seeds" | wc -l) - before )) inputs added to $before in $seeds")
     else
         report+=("$target: ${runs:-?} executions in $seconds s, corpus $size inputs found + $(ls "$seeds" | wc -l) seeds, ${cov:-cov: ?} edges")
     fi
