@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """Fuzz target for the module through the interpreter, driven by atheris:
 
     python fuzz/module_fuzz.py [libFuzzer options] [corpus folders or files]

@@ -10,7 +10,7 @@
 # corpus as fuzz/corpus/TARGET/crash-*, to be kept as a regression, and the
 # task fails. Merging (libFuzzer's -merge=1) adds to the committed corpus only
 # those inputs of every build/fuzz-corpus*/TARGET, of at most 512 bytes, that
-# reach something its files do not, so that it stays small.
+# reach a code edge its files do not (hit counts aside), so that it stays small.
 source "$root/fuzz/tools.sh"
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
@@ -53,7 +53,7 @@ for target in "${targets[@]}"; do
     before=$(ls "$seeds" | wc -l)
     if [ "$merge" = 1 ]; then
         mapfile -t runs_found < <(ls -d "$root"/build/fuzz-corpus*/"$target")
-        options=(-merge=1 -max_len=512 -artifact_prefix="$artifacts/" -timeout=10 -rss_limit_mb=4096
+        options=(-merge=1 -use_counters=0 -max_len=512 -artifact_prefix="$artifacts/" -timeout=10 -rss_limit_mb=4096
                  "$seeds" "${runs_found[@]}")
         say "merging ${runs_found[*]} into $seeds"
     else
@@ -68,7 +68,9 @@ for target in "${targets[@]}"; do
             site=$("$venv/bin/python" -c 'import atheris; print(atheris.path())')
             # Leaks are not looked for: the interpreter keeps memory until exit
             # by design (scripts/dev.sh valgrind covers the module's own).
-            env LD_PRELOAD="$site/asan_with_fuzzer.so" PYTHONMALLOC=malloc \
+            # Merging runs the script again by its own name (so its python
+            # comes first on PATH).
+            env PATH="$venv/bin:$PATH" LD_PRELOAD="$site/asan_with_fuzzer.so" PYTHONMALLOC=malloc \
                 ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:allocator_may_return_null=1" \
                 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
                 "$venv/bin/python" "$root/fuzz/module_fuzz.py" "${options[@]}" >"$log" 2>&1 && rc=0 || rc=$?
