@@ -47,11 +47,6 @@ Request::Request(const Request& other)
 
 Request::Request(Request&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
 
-Request& Request::operator=(Request&& other) noexcept {
-    std::swap(block_, other.block_);
-    return *this;
-}
-
 Request::~Request() { ::operator delete(block_); }
 
 }  // namespace pemrik

@@ -51,7 +51,6 @@ public:
             std::optional<std::string_view> body);
     Request(const Request& other);
     Request(Request&& other) noexcept;
-    Request& operator=(Request&& other) noexcept;
     Request& operator=(const Request&) = delete;
     ~Request();
 
