@@ -56,7 +56,7 @@ MUTANTS = {
     # the url read through the caller's reference only, across script code
     "url-lifetime": ("request/request_type.cpp", 1,
                      'const auto url = convert_argument("url", [&] { return utf8_of(slot[0].get()); });',
-                     "PyObject* url_object = slot[0].release();\n    Py_DECREF(url_object);\n"
+                     "PyObject* url_object = const_cast<Ref&>(slot[0]).release();\n    Py_DECREF(url_object);\n"
                      '    const auto url = convert_argument("url", [&] { return utf8_of(url_object); });'),
     # an instance no constructor made is read as if it had a record
     "unmade-check": ("module/borrow.hpp", 1, "while (flag != no_state && flag < exclusive - 1)",
