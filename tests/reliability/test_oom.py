@@ -53,7 +53,8 @@ def sweeps(tmp_path_factory):
                     str(TESTS / "oom_helper" / "oomhelper.cpp")], check=True)
     env = dict(os.environ, LD_PRELOAD=str(out / "oomhelper.so"), PYTHONPATH=os.pathsep.join([str(out), str(TESTS)]),
                PYTHONMALLOC="debug")
-    table = [("operation", e) for e in OPERATIONS] + [("import", IMPORT)] + [("report", e) for e in REPORTING]
+    # The import first: the driver imports the module for the other sweeps.
+    table = [("import", IMPORT)] + [("operation", e) for e in OPERATIONS] + [("report", e) for e in REPORTING]
     child = subprocess.run([sys.executable, str(Path(TESTS, "support", "oom_child.py"))], input=json.dumps(table),
                            env=env, cwd=out, capture_output=True, text=True, timeout=900)
     assert child.returncode == 0, child.stderr[-6000:]

@@ -146,4 +146,6 @@ def sweep(kind, expr):
 
 if __name__ == "__main__":
     for kind, expr in json.load(sys.stdin):
+        if kind != "import":  # imported once here, not again in every try
+            import support.workflows  # noqa: F401
         sweep(kind, expr)
