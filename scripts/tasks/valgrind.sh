@@ -1,4 +1,4 @@
-# Runs every workflow and error path of tests/test_leaks.py under valgrind
+# Runs every workflow and error path of tests/support/workflows.py under valgrind
 # memcheck and reports invalid accesses and definite leaks whose stack passes
 # through the module (the interpreter's own findings are counted, not judged):
 #   bash scripts/dev.sh valgrind [rounds, default 3]
@@ -15,7 +15,7 @@ cd "$root/tests"
 say "running the leak workflows $rounds times under memcheck"
 PYTHONMALLOC=malloc valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=definite --num-callers=50 --xml=yes --xml-file="$report" \
-    "$venv/bin/python" -c "import test_leaks; test_leaks.exercise(test_leaks.workflows(64), $rounds)"
+    "$venv/bin/python" -c "from support.workflows import OPERATIONS, THROUGH_SEQUENCES, exercise, objects; exercise(OPERATIONS + THROUGH_SEQUENCES, objects(64), $rounds)"
 
 "$venv/bin/python" - "$report" <<'PY'
 import sys

@@ -143,3 +143,38 @@ def _outcome(call, observe):
         return observe(call())
     except Exception as e:
         return type(e), str(e)
+
+
+class Seq:
+    """A sequence of the script's own: __len__ returns or raises `length` (the
+    item count by default), an item that is an exception is raised in its
+    place, `step` runs before each item, `read` records the positions read."""
+
+    def __init__(self, items, length=None, step=None):
+        self.items, self.length, self.step, self.read = list(items), length, step, []
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return len(self.items) if self.length is None else self.length
+
+    def __getitem__(self, i):
+        self.read.append(i)
+        item = self.items[i]
+        if self.step:
+            self.step()
+        if isinstance(item, BaseException):
+            raise item
+        return item
+
+
+class IterSeq(Seq):
+    """The same, read through a generator."""
+
+    def __iter__(self):
+        return (self[i] for i in range(len(self.items)))
+
+
+def hostile(base, raising=(), **own):
+    """A subclass of base whose methods named in `raising` raise if anything calls them."""
+    return type("Hostile", (base,), {name: lambda *a, **k: 1 / 0 for name in raising} | own)

@@ -6,7 +6,6 @@ by rule, the same list as README's behaviour notes; any other difference
 between what was put in and what arrived fails. Each newman run carries a
 whole collection, so the suite starts few node processes."""
 
-import json
 import re
 from typing import NamedTuple
 
@@ -14,10 +13,10 @@ import pytest
 from hypothesis import Phase, given, settings, strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS
 from support.postman import conforms, newman_command, run_newman, unavailable
 from support.servers import RecordingServer, self_signed_context
 
-METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 
 # ---- what newman changes -------------------------------------------------------
 

@@ -9,6 +9,8 @@ import pytest
 from hypothesis import given, strategies as st
 
 from pemrik import HTTPMETHOD as M, Pemrik, PemrikCollection
+from support.hostile import IterSeq, Seq, hostile
+from support.oracles import curl_line
 
 U = "https://h/p"
 SHARED = Pemrik("https://h/shared", [("A", "b")], M.GET, "x")
@@ -16,11 +18,7 @@ LINE = SHARED.get_request_command()
 
 
 def command(url, headers=(), method="GET", body=None):
-    """The curl line, written independently of the module."""
-    quote = lambda t: "'" + t.replace("'", "'\\''") + "'"  # noqa: E731
-    line = f"curl -X {method} " + (url if re.fullmatch(r"[A-Za-z0-9@%+=:,./_-]*", url) else quote(url))
-    line += "".join(' -H "%s: %s"' % tuple(re.sub(r'([\\"$`])', r"\\\1", t) for t in h) for h in headers)
-    return line if body is None else line + (" --data-raw " if body[:1] == "@" else " -d ") + quote(body)
+    return curl_line(url, headers, method, body)
 
 
 def commands(requests):
@@ -34,55 +32,23 @@ def outcome(call):
         return type(e), str(e)
 
 
-class Seq:
-    """__len__ returns or raises `length`; `fail` = (position, exception) is
-    raised instead of that item; `step` runs before each item."""
-
-    def __init__(self, items, length=0, fail=None, step=None):
-        self.items, self.length, self.fail, self.step = items, length, fail, step
-
-    def __len__(self):
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-    def __getitem__(self, i):
-        if self.fail and i == self.fail[0]:
-            raise self.fail[1]
-        if self.step and i < len(self.items):
-            self.step()
-        return self.items[i]
-
-
-class IterSeq(Seq):
-    """The same, read through a generator."""
-
-    def __iter__(self):
-        failing = self.fail and self.fail[0] <= len(self.items)
-        return (self[i] for i in range(self.fail[0] + 1 if failing else len(self.items)))
-
-
 @given(headers=st.booleans(), n=st.integers(0, 5), iterate=st.booleans(),
        length=st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ZeroDivisionError("len"), TypeError("len")]),
        fail=st.none() | st.tuples(st.integers(0, 4), st.sampled_from(
            [KeyError("k"), ValueError("v"), TypeError("t"), RuntimeError("r")])))
 def test_any_sequence_gives_what_it_yields_or_its_error(headers, n, iterate, length, fail):
     items = [(f"N{i}", f"v{i}") if headers else Pemrik(f"https://h/{i}", [], M.PUT) for i in range(n)]
-    seq = (IterSeq if iterate else Seq)(items, length, fail)
+    given = items[:fail[0]] + [fail[1]] if fail and fail[0] <= n else items
+    seq = (IterSeq if iterate else Seq)(given, length)
     if headers:
         got, expected = outcome(lambda: Pemrik(U, seq, M.GET).get_request_command()), command(U, items)
     else:
         got, expected = outcome(lambda: commands(PemrikCollection(seq).get_collection())), commands(items)
-    if fail and fail[0] <= n:
+    if given is not items:
         exc = fail[1]
         prefix = f"argument '{'headers' if headers else 'collection'}': " if type(exc) is TypeError else ""
         expected = type(exc), prefix + str(exc)
     assert got == expected
-
-
-def hostile(base, raising=(), **own):
-    """A subclass of base whose methods named in `raising` raise if anything calls them."""
-    return type("Hostile", (base,), {name: lambda *a, **k: 1 / 0 for name in raising} | own)
 
 
 class Hook:
@@ -114,7 +80,7 @@ CALLBACKS = [
     # the iterator is released inside the call
     (lambda cb, c: commands(PemrikCollection(hostile(list, __iter__=lambda s: Released(cb, s[:]))([SHARED]))
                             .get_collection()), [LINE]),
-    (lambda cb, c: Pemrik(U, Seq([], fail=(0, TypeError(Hook(cb)))), M.GET), (TypeError, "argument 'headers': hook")),
+    (lambda cb, c: Pemrik(U, Seq([TypeError(Hook(cb))]), M.GET), (TypeError, "argument 'headers': hook")),
     # the name of an unknown keyword is turned into text before the receiver is borrowed
     (lambda cb, c: c.add_request(**{hostile(str, __str__=lambda k: cb() or "shown", __eq__=lambda k, o: False,
                                             __hash__=str.__hash__)("bogus"): SHARED}),
@@ -213,12 +179,13 @@ def unprintable(error):
 ])
 def test_internal_failure_coming_back_through_script_code(raised, expected):
     with pytest.raises(BaseException) as caught:
-        Pemrik(U, Seq([], fail=(0, raised)), M.GET)
+        Pemrik(U, Seq([raised]), M.GET)
     assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised
 
 
 # A failing length hint only costs the reservation, for ordinary exceptions;
 # anything else ends the call: an interrupt unchanged, an internal failure as one.
+# MemoryError is an Exception, so a __len__ out of memory costs the reservation too.
 @pytest.mark.parametrize("error", [KeyboardInterrupt("len"), SystemExit(3), PANIC("len"), ValueError("len"),
                                    MemoryError("len")], ids=lambda e: type(e).__name__)
 @pytest.mark.parametrize("call, items, expected", [
@@ -227,8 +194,8 @@ def test_internal_failure_coming_back_through_script_code(raised, expected):
 ], ids=["headers", "collection"])
 def test_failing_length_hint(call, items, expected, error):
     if isinstance(error, Exception):
-        assert call(Seq(items, length=error)) == expected
+        assert call(Seq(items, error)) == expected
         return
     with pytest.raises(type(error)) as caught:
-        call(Seq(items, length=error))
+        call(Seq(items, error))
     assert caught.value is error or (type(error) is PANIC and str(caught.value) == "len")

@@ -11,7 +11,7 @@ import pytest
 
 pytest.importorskip("mypy", reason="mypy is not installed")
 
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 MISUSE = """from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 reveal_type(HTTPMETHOD.GET)
 reveal_type(PemrikCollection().get_collection())

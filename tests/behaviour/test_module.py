@@ -12,11 +12,11 @@ import weakref
 import pytest
 
 import pemrik
-from conftest import run_child
+from support.child import run_child
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS as NAMES
 
 CLASSES = [Pemrik, PemrikCollection, HTTPMETHOD]
-NAMES = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 MEMBERS = [getattr(HTTPMETHOD, n) for n in NAMES]
 GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
 # type.__flags__ bits: heap type; base type, GC, immutable, managed dict, managed weakref.
@@ -189,12 +189,8 @@ def test_request_is_a_deep_copy_and_has_no_fields():
 
 def test_identity_comparison_and_no_method_arguments():
     a, b = Pemrik("/u", [], GET), Pemrik("/u", [], GET)
-    assert a == a and a != b and not a == b and len({a, b}) == 2
-    assert repr(a).startswith("<builtins.Pemrik object at 0x")
-    with pytest.raises(TypeError):
-        a < b
-    assert Pemrik.get_request_command(a) == "curl -X GET /u"
-    for call in (lambda: a.get_request_command(1), lambda: a.get_request_command(x=1),
+    assert a == a and a != b and len({a, b}) == 2
+    for call in (lambda: a < b, lambda: a.get_request_command(1), lambda: a.get_request_command(x=1),
                  lambda: Pemrik.get_request_command(5), Pemrik.get_request_command):
         with pytest.raises(TypeError):
             call()

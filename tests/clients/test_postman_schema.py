@@ -8,6 +8,7 @@ import json
 import pytest
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS
 from support.postman import conforms, schema_errors
 
 GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
@@ -25,7 +26,7 @@ COLLECTIONS = {
     "empty list": lambda: PemrikCollection([]).export_collection(),
     "every method, duplicate and empty headers, empty and absent bodies": lambda: PemrikCollection(
         [Pemrik("http://h:1//a//?q=1#f", [("A", "1"), ("A", ""), ("", "")], m, b)
-         for m in (getattr(HTTPMETHOD, n) for n in "GET POST PUT DELETE HEAD OPTIONS PATCH TRACE CONNECT".split())
+         for m in (getattr(HTTPMETHOD, n) for n in METHODS)
          for b in (None, "", "{\"é\": \"\\u0000\"}")]).export_collection(),
     "odd urls": lambda: PemrikCollection([Pemrik(u, [], GET) for u in (
         "//", "x://", "file:///x/y", "a//b//c", "h://a/b?u=http://c#f", "http://[::1]:8080/",

@@ -12,7 +12,7 @@ import os
 
 import pytest
 
-from conftest import run_child
+from support.child import run_child
 from support.hostile import KINDS
 
 # name: (callable, arguments given a sequence wrapper, what is compared)

@@ -12,11 +12,11 @@ import pytest
 from hypothesis import example, given, strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik
+from support.cases import METHODS
 from support.servers import RecordingServer
 
 pytestmark = pytest.mark.skipif(not (shutil.which("curl") and shutil.which("bash")), reason="needs curl and bash")
 
-METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 CURL_OWN = {b"host", b"user-agent", b"accept", b"content-length", b"content-type", b"expect"}
 
 

@@ -6,9 +6,9 @@ import threading
 from collections import Counter, UserList
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS as NAMES
 
 THREADS, ROUNDS = 8, 150
-NAMES = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 URLS = [f"https://h{i}/p" for i in range(THREADS)]
 
 

@@ -6,7 +6,7 @@ import json
 
 import pytest
 
-from conftest import run_child
+from support.child import run_child
 
 CHILD = """
 import gc, json
@@ -58,7 +58,7 @@ UNMADE_USES = {
 @pytest.mark.parametrize("cls", UNMADE_USES)
 def test_instances_no_constructor_made_are_refused(cls):
     exprs, expected = zip(*UNMADE_USES[cls])
-    child = run_child(CHILD.format(setup=BYPASS.format(cls=cls), exprs=list(exprs)), env={"PYTHONFAULTHANDLER": "1"})
+    child = run_child(CHILD.format(setup=BYPASS.format(cls=cls), exprs=list(exprs)))
     assert child.returncode == 0, child.stderr[-3000:]
     assert json.loads(child.stdout) == list(expected)
 
@@ -93,7 +93,7 @@ ARGS = [["https://h/p", [["A", "b"]], "HTTPMETHOD.PUT"], {"body": "x"}]
      ["TypeError", UNMADE.format("Pemrik")], []),
 ])
 def test_calling_the_class_honours_what_the_script_assigned(setup, result, saw):
-    child = run_child(CALL_CHILD.format(setup=setup), env={"PYTHONFAULTHANDLER": "1"})
+    child = run_child(CALL_CHILD.format(setup=setup))
     assert child.returncode == 0, child.stderr[-3000:]
     direct, saw_direct, through_type, saw_both = json.loads(child.stdout)
     assert (direct, saw_direct) == (result, saw)

@@ -10,7 +10,7 @@ import pytest
 
 from support.postman import schema_errors
 
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 pytestmark = pytest.mark.skipif(not EXAMPLES.is_dir(), reason="no examples folder beside the tests")
 
 

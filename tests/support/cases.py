@@ -1,0 +1,3 @@
+"""Tables shared by the tests: the method names, in member order."""
+
+METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]

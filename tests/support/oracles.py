@@ -1,0 +1,57 @@
+"""The texts the module must give, written the slow and obvious way in plain
+Python, without the module: a curl command line, the words bash hands to curl,
+and the collection document (serialised by json.dumps)."""
+
+import json
+import re
+
+SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
+BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]*")  # url characters that stand unquoted
+SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
+
+
+def _single(text):
+    return "'" + text.replace("'", "'\\''") + "'"
+
+
+def _double(text):
+    return "".join("\\" + c if c in '\\"$`' else c for c in text)
+
+
+def curl_line(url, headers, method, body):
+    """The command line for (url, [(name, value)], method name, body or None)."""
+    line = f"curl -X {method} " + (url if BARE.fullmatch(url) else _single(url))
+    line += "".join(f' -H "{_double(name)}: {_double(value)}"' for name, value in headers)
+    if body is not None:
+        line += (" --data-raw " if body.startswith("@") else " -d ") + _single(body)
+    return line
+
+
+def curl_words(url, headers, method, body):
+    """The arguments curl receives from that command line."""
+    out = ["-X", method] + ([url] if url else [])
+    for name, value in headers:
+        out += ["-H", f"{name}: {value}"]
+    if body is not None:
+        out += ["--data-raw" if body.startswith("@") else "-d", body]
+    return out
+
+
+def url_doc(url):
+    pieces, scheme = url.split("/"), SCHEME.match(url)
+    protocol = scheme.group() if scheme else "https"
+    return {"raw": url, "protocol": protocol, "host": pieces[2], "path": pieces[3:]}
+
+
+def document(data):
+    """The collection document for (url, headers, method name, body) tuples."""
+    return {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": [
+        {"name": url, "request": {
+            "method": method, "header": [{"key": k, "value": v} for k, v in headers],
+            "body": {"mode": "raw", "raw": "" if body is None else body}, "url": url_doc(url)}}
+        for url, headers, method, body in data]}
+
+
+def export_text(data):
+    """The compact JSON text of document(data), as the export writes it."""
+    return json.dumps(document(data), sort_keys=True, separators=(",", ":"), ensure_ascii=False)
