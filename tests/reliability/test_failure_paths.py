@@ -16,7 +16,7 @@ import os
 
 import pytest
 
-from conftest import run_child
+from support.child import run_child
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik
 

@@ -21,8 +21,15 @@ import pytest
 from support.child import TESTS
 from support.workflows import OPERATIONS
 
-pytestmark = pytest.mark.skipif(bool(os.environ.get("PEMRIK_SANITIZED")),
-                                reason="replaces operator new, which the sanitizer runtime owns")
+pytestmark = [
+    pytest.mark.skipif(bool(os.environ.get("PEMRIK_SANITIZED")),
+                       reason="replaces operator new, which the sanitizer runtime owns"),
+    # CPython 3.11 (seen with 3.11.2) raises TypeError('') from its own code
+    # (operator.lt, hash) when an allocation is refused there, which no try
+    # can tell from a fault of the module; 3.12 and later report MemoryError.
+    pytest.mark.skipif(sys.version_info < (3, 12),
+                       reason="3.11 loses the error of its own refused allocations"),
+]
 
 REPORTING = ["Pemrik(URL, raising(PANIC('came back through script code ' + 'p' * 40)), M.GET)",
              "Pemrik(URL, raising(Unprintable()), M.GET)"]
