@@ -15,8 +15,12 @@ CONTENDERS = ("pemrik", "_json")
 
 def self_time(module):
     """Microseconds of the module's own import in a fresh interpreter."""
-    done = subprocess.run([sys.executable, "-X", "importtime", "-c", f"import {module}"],
-                          capture_output=True, text=True, check=True)
+    done = subprocess.run(
+        [sys.executable, "-X", "importtime", "-c", f"import {module}"],
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     line = re.search(rf"^import time:\s+(\d+) \|\s+\d+ \| {re.escape(module)}$", done.stderr, re.M)
     if line is None:
         raise RuntimeError(f"-X importtime reported no import of {module}:\n{done.stderr}")
@@ -34,5 +38,7 @@ def measure(rounds):
 
 if __name__ == "__main__":
     times = measure(int(sys.argv[1]) if len(sys.argv) > 1 else 41)
-    print(f"pemrik {times['pemrik'] * 1e6:.0f} µs, _json {times['_json'] * 1e6:.0f} µs, "
-          f"ratio {times['pemrik'] / times['_json']:.2f}x")
+    print(
+        f"pemrik {times['pemrik'] * 1e6:.0f} µs, _json {times['_json'] * 1e6:.0f} µs, "
+        f"ratio {times['pemrik'] / times['_json']:.2f}x"
+    )

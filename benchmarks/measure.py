@@ -8,7 +8,6 @@ import statistics
 import time
 import timeit
 
-
 # CPU time of this thread (user and system, page faults included): on a
 # machine shared with other work it does not count the time that other
 # processes hold the core, as wall-clock time would.
@@ -99,8 +98,21 @@ except (OSError, AttributeError):
 
 
 class _Mallinfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 try:

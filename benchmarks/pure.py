@@ -8,9 +8,9 @@ import json
 import re
 from collections.abc import Sequence
 
-from pemrik import HTTPMETHOD
-
 from workload import METHOD_NAMES
+
+from pemrik import HTTPMETHOD
 
 COLLECTION_NAME = "Pemrik Collection"
 SCHEMA_URL = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
@@ -28,26 +28,30 @@ def build_document(requests):
         if len(pieces) < 3:
             raise ValueError(f"url {url!r} holds fewer than two '/'")
         scheme = _scheme(url)
-        append({
-            "name": url,
-            "request": {
-                "body": {"mode": "raw", "raw": "" if body is None else body},
-                "header": [{"key": k, "value": v} for k, v in headers],
-                "method": method,
-                "url": {
-                    "host": pieces[2],
-                    "path": pieces[3:],
-                    "protocol": scheme.group(1) if scheme else "https",
-                    "raw": url,
+        append(
+            {
+                "name": url,
+                "request": {
+                    "body": {"mode": "raw", "raw": "" if body is None else body},
+                    "header": [{"key": k, "value": v} for k, v in headers],
+                    "method": method,
+                    "url": {
+                        "host": pieces[2],
+                        "path": pieces[3:],
+                        "protocol": scheme.group(1) if scheme else "https",
+                        "raw": url,
+                    },
                 },
-            },
-        })
+            }
+        )
     return {"info": {"name": COLLECTION_NAME, "schema": SCHEMA_URL}, "item": items}
 
 
 def export_json(requests):
     """R1: dicts plus the standard library's json."""
-    return json.dumps(build_document(requests), sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    return json.dumps(
+        build_document(requests), sort_keys=True, separators=(",", ":"), ensure_ascii=False
+    )
 
 
 def make_orjson_exports():

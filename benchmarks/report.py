@@ -38,7 +38,9 @@ def verdict(value, at_least=None, at_most=None):
 
 def table(rows):
     header = Row("workload", "contender", "measured (median)", "ratio", "target", "result")
-    cells = [[r.workload, r.contender, r.value, r.ratio, r.target, r.result] for r in [header, *rows]]
+    cells = [
+        [r.workload, r.contender, r.value, r.ratio, r.target, r.result] for r in [header, *rows]
+    ]
     widths = [max(len(c[i]) for c in cells) for i in range(6)]
     lines = []
     for k, c in enumerate(cells):
@@ -61,10 +63,18 @@ def _cpu_model():
 
 def _revision(root):
     try:
-        head = subprocess.run(["git", "-C", root, "rev-parse", "--short", "HEAD"],
-                              capture_output=True, text=True, timeout=10).stdout.strip()
-        dirty = subprocess.run(["git", "-C", root, "status", "--porcelain", "--", "src"],
-                               capture_output=True, text=True, timeout=10).stdout.strip()
+        head = subprocess.run(
+            ["git", "-C", root, "rev-parse", "--short", "HEAD"],
+            capture_output=True,
+            text=True,
+            timeout=10,
+        ).stdout.strip()
+        dirty = subprocess.run(
+            ["git", "-C", root, "status", "--porcelain", "--", "src"],
+            capture_output=True,
+            text=True,
+            timeout=10,
+        ).stdout.strip()
     except (OSError, subprocess.SubprocessError):
         return "unknown"
     return (head or "unknown") + (" with uncommitted changes in src/" if dirty else "")
@@ -74,7 +84,7 @@ def machine(root):
     usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     load = ", ".join(f"{x:.2f}" for x in os.getloadavg()) if hasattr(os, "getloadavg") else "n/a"
     return {
-        "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "date": datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%d %H:%M UTC"),
         "cpu": _cpu_model(),
         "cores": f"{os.cpu_count()} ({usable} usable)",
         "python": f"{platform.python_implementation()} {platform.python_version()}",
@@ -108,6 +118,7 @@ def plot(scaling, path, title):
     """Log-log plot of export time against size; False when matplotlib is missing."""
     try:
         import matplotlib
+
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
     except ImportError:
@@ -122,8 +133,14 @@ def plot(scaling, path, title):
     if mine and len(mine) > 1:
         n0, t0 = mine[len(mine) // 2]
         xs = [n for n, _ in mine]
-        ax.plot(xs, [t0 * n / n0 for n in xs], linestyle=":", color="gray", linewidth=1,
-                label=f"linear through pemrik at {n0:,}")
+        ax.plot(
+            xs,
+            [t0 * n / n0 for n in xs],
+            linestyle=":",
+            color="gray",
+            linewidth=1,
+            label=f"linear through pemrik at {n0:,}",
+        )
     ax.set_xscale("log")
     ax.set_yscale("log")
     ax.set_xlabel("requests in the collection")

@@ -44,19 +44,21 @@ class Settings:
 
     def __init__(self, quick, rounds=None):
         self.quick = quick
-        self.micro_rounds = 41 if quick else 101       # W2, W3: batches of tiny calls
-        self.micro_batch = 0.0005                      # seconds per batch
+        self.micro_rounds = 41 if quick else 101  # W2, W3: batches of tiny calls
+        self.micro_batch = 0.0005  # seconds per batch
         self.rounds = rounds or (21 if quick else 51)  # per-call workloads (W1, W4, W6 up to 10k)
-        self.reference_samples = 5 if quick else 11    # R1..R3 there take up to 0.1 s each
-        self.large_rounds = 5 if quick else 11         # W6 at 100k: pemrik and F
+        self.reference_samples = 5 if quick else 11  # R1..R3 there take up to 0.1 s each
+        self.large_rounds = 5 if quick else 11  # W6 at 100k: pemrik and F
         self.large_reference_samples = 1 if quick else 3  # R1..R3 at 100k take seconds each
-        self.import_rounds = 21 if quick else 61          # W7: fresh interpreters per contender
+        self.import_rounds = 21 if quick else 61  # W7: fresh interpreters per contender
 
     def describe(self):
-        return (f"{'--quick' if self.quick else 'full'}: medians of {self.micro_rounds} batches (W2, W3), "
-                f"{self.rounds} rounds (W1, W4, W6 up to 10k; R1..R3 {self.reference_samples}), "
-                f"{self.large_rounds} rounds at 100k (R1..R3 {self.large_reference_samples}), "
-                f"{self.import_rounds} interpreters per module (W7)")
+        return (
+            f"{'--quick' if self.quick else 'full'}: medians of {self.micro_rounds} batches (W2, W3), "
+            f"{self.rounds} rounds (W1, W4, W6 up to 10k; R1..R3 {self.reference_samples}), "
+            f"{self.large_rounds} rounds at 100k (R1..R3 {self.large_reference_samples}), "
+            f"{self.import_rounds} interpreters per module (W7)"
+        )
 
 
 class Checks:
@@ -71,17 +73,25 @@ class Checks:
         if expected == actual:
             return True
         if isinstance(expected, str) and isinstance(actual, str):
-            at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
-                      min(len(expected), len(actual)))
-            detail = (f"first difference at character {at} (lengths {len(expected)} and {len(actual)}):\n"
-                      f"    pemrik: {expected[max(0, at - 40):at + 40]!r}\n"
-                      f"    other:  {actual[max(0, at - 40):at + 40]!r}")
+            at = next(
+                (i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
+                min(len(expected), len(actual)),
+            )
+            detail = (
+                f"first difference at character {at} (lengths {len(expected)} and {len(actual)}):\n"
+                f"    pemrik: {expected[max(0, at - 40) : at + 40]!r}\n"
+                f"    other:  {actual[max(0, at - 40) : at + 40]!r}"
+            )
         else:
             detail = "the results differ"
         self.failed.append(what)
         bar = "!" * 78
-        print(f"\n{bar}\nMISMATCH: {what} does not produce pemrik's text, so its time is not "
-              f"comparable.\n{detail}\n{bar}\n", file=sys.stderr, flush=True)
+        print(
+            f"\n{bar}\nMISMATCH: {what} does not produce pemrik's text, so its time is not "
+            f"comparable.\n{detail}\n{bar}\n",
+            file=sys.stderr,
+            flush=True,
+        )
         return False
 
 
@@ -95,11 +105,20 @@ def faster(ref, mine):
 
 def judged(rows, checks, name, label, seconds, mine, at_least, equal=True):
     ratio = seconds / mine
-    rows.append(Row(name, label, duration(seconds), f"{ratio:.2f}x faster", f">= {at_least}x",
-                    verdict(ratio, at_least=at_least) if equal else "MISMATCH"))
+    rows.append(
+        Row(
+            name,
+            label,
+            duration(seconds),
+            f"{ratio:.2f}x faster",
+            f">= {at_least}x",
+            verdict(ratio, at_least=at_least) if equal else "MISMATCH",
+        )
+    )
 
 
 # ---- W1 export ---------------------------------------------------------------
+
 
 def export_contenders(n, checks, label, reference_limit):
     """Contenders exporting n requests, their texts checked against pemrik's.
@@ -132,23 +151,54 @@ def export_contenders(n, checks, label, reference_limit):
 
 def w1(settings, rows, notes, checks, scaling):
     name = f"W1 export {W1_SIZE // 1000}k"
-    contenders, equal, out_len = export_contenders(W1_SIZE, checks, "W1", settings.reference_samples)
+    contenders, equal, out_len = export_contenders(
+        W1_SIZE, checks, "W1", settings.reference_samples
+    )
     t = medians(run_rounds(contenders, settings.rounds))
     p = t["pemrik"]
     rows.append(Row(name, "pemrik export_collection()", duration(p), "1.00", "", ""))
     judged(rows, checks, name, "R1: dicts + json.dumps(sort_keys)", t["R1"], p, 15, equal["R1"])
     if "R2" in t:
-        judged(rows, checks, name, "R2: dicts + orjson.dumps(OPT_SORT_KEYS)", t["R2"], p, 5, equal["R2"])
+        judged(
+            rows,
+            checks,
+            name,
+            "R2: dicts + orjson.dumps(OPT_SORT_KEYS)",
+            t["R2"],
+            p,
+            5,
+            equal["R2"],
+        )
         judged(rows, checks, name, "R3: orjson.dumps of built dicts", t["R3"], p, 1.5, equal["R3"])
     else:
-        rows.append(Row(name, "R2: dicts + orjson.dumps", "unavailable", "", ">= 5x", "orjson missing"))
-        rows.append(Row(name, "R3: orjson.dumps of built dicts", "unavailable", "", ">= 1.5x", "orjson missing"))
+        rows.append(
+            Row(name, "R2: dicts + orjson.dumps", "unavailable", "", ">= 5x", "orjson missing")
+        )
+        rows.append(
+            Row(
+                name,
+                "R3: orjson.dumps of built dicts",
+                "unavailable",
+                "",
+                ">= 1.5x",
+                "orjson missing",
+            )
+        )
     floor = p / t["F"]
-    rows.append(Row(name, f"F: out.encode() ({size(out_len)})", duration(t["F"]),
-                    f"pemrik takes {floor:.2f}x F", "<= 4x F", verdict(floor, at_most=4)))
+    rows.append(
+        Row(
+            name,
+            f"F: out.encode() ({size(out_len)})",
+            duration(t["F"]),
+            f"pemrik takes {floor:.2f}x F",
+            "<= 4x F",
+            verdict(floor, at_most=4),
+        )
+    )
 
 
 # ---- W2 render -----------------------------------------------------------------
+
 
 def w2(settings, rows, notes, checks, scaling):
     name = "W2 render"
@@ -158,14 +208,20 @@ def w2(settings, rows, notes, checks, scaling):
     line = request.get_request_command()
     equal = checks.same("W2 pure-Python command line", line, py_request.get_request_command())
     # Every request of W1 once, so the check covers all nine methods and both body states.
-    everything = [(Pemrik(*a), pure.PyRequest(*a))
-                  for a in map(workload.pemrik_args, workload.iter_fields(W1_SIZE))]
-    equal &= checks.same("W2 pure-Python command lines of all W1 requests",
-                         "\n".join(p.get_request_command() for p, _ in everything),
-                         "\n".join(q.get_request_command() for _, q in everything))
+    everything = [
+        (Pemrik(*a), pure.PyRequest(*a))
+        for a in map(workload.pemrik_args, workload.iter_fields(W1_SIZE))
+    ]
+    equal &= checks.same(
+        "W2 pure-Python command lines of all W1 requests",
+        "\n".join(p.get_request_command() for p, _ in everything),
+        "\n".join(q.get_request_command() for _, q in everything),
+    )
     del everything
-    contenders = [Timed("pemrik", stmt="request.get_request_command()", namespace={"request": request}),
-                  Timed("pure", stmt="request.get_request_command()", namespace={"request": py_request})]
+    contenders = [
+        Timed("pemrik", stmt="request.get_request_command()", namespace={"request": request}),
+        Timed("pure", stmt="request.get_request_command()", namespace={"request": py_request}),
+    ]
     try:
         import curlify
         import requests
@@ -174,12 +230,21 @@ def w2(settings, rows, notes, checks, scaling):
         missing = error.name
     else:
         url, headers, method, body = fields
-        prepared = requests.Request(workload.METHOD_NAMES[method], url, headers=dict(headers), data=body).prepare()
-        contenders.append(Timed("curlify", stmt="to_curl(prepared)",
-                                namespace={"to_curl": curlify.to_curl, "prepared": prepared}))
-        notes.append("W2: curlify writes its own text (shlex quoting, the url last, a Content-Length "
-                     f"header from requests), so it is not compared; it gave {len(curlify.to_curl(prepared))} "
-                     f"characters against pemrik's {len(line)}.")
+        prepared = requests.Request(
+            workload.METHOD_NAMES[method], url, headers=dict(headers), data=body
+        ).prepare()
+        contenders.append(
+            Timed(
+                "curlify",
+                stmt="to_curl(prepared)",
+                namespace={"to_curl": curlify.to_curl, "prepared": prepared},
+            )
+        )
+        notes.append(
+            "W2: curlify writes its own text (shlex quoting, the url last, a Content-Length "
+            f"header from requests), so it is not compared; it gave {len(curlify.to_curl(prepared))} "
+            f"characters against pemrik's {len(line)}."
+        )
     t = medians(run_rounds(contenders, settings.micro_rounds, settings.micro_batch))
     p = t["pemrik"]
     rows.append(Row(name, "pemrik get_request_command()", duration(p), "1.00", "", ""))
@@ -187,24 +252,45 @@ def w2(settings, rows, notes, checks, scaling):
     if curlify:
         judged(rows, checks, name, "curlify.to_curl(PreparedRequest)", t["curlify"], p, 20)
     else:
-        rows.append(Row(name, "curlify.to_curl(PreparedRequest)", "unavailable", "", ">= 20x", f"{missing} missing"))
+        rows.append(
+            Row(
+                name,
+                "curlify.to_curl(PreparedRequest)",
+                "unavailable",
+                "",
+                ">= 20x",
+                f"{missing} missing",
+            )
+        )
 
 
 # ---- W3 construct ------------------------------------------------------------
 
+
 def w3(settings, rows, notes, checks, scaling):
     name = "W3 construct"
     url, headers, method, body = workload.pemrik_args(workload.sample_fields())
-    namespace = {"Pemrik": Pemrik, "PyRequest": pure.PyRequest,
-                 "url": url, "headers": headers, "method": method, "body": body}
-    contenders = [Timed("pemrik", stmt="Pemrik(url, headers, method, body)", namespace=namespace),
-                  Timed("pure", stmt="PyRequest(url, headers, method, body)", namespace=namespace)]
+    namespace = {
+        "Pemrik": Pemrik,
+        "PyRequest": pure.PyRequest,
+        "url": url,
+        "headers": headers,
+        "method": method,
+        "body": body,
+    }
+    contenders = [
+        Timed("pemrik", stmt="Pemrik(url, headers, method, body)", namespace=namespace),
+        Timed("pure", stmt="PyRequest(url, headers, method, body)", namespace=namespace),
+    ]
     t = medians(run_rounds(contenders, settings.micro_rounds, settings.micro_batch))
-    rows.append(Row(name, "Pemrik(url, headers, method, body)", duration(t["pemrik"]), "1.00", "", ""))
+    rows.append(
+        Row(name, "Pemrik(url, headers, method, body)", duration(t["pemrik"]), "1.00", "", "")
+    )
     judged(rows, checks, name, "pure-Python class with __slots__", t["pure"], t["pemrik"], 3)
 
 
 # ---- W4 read back ------------------------------------------------------------
+
 
 def w4(settings, rows, notes, checks, scaling):
     name = f"W4 read back {W1_SIZE // 1000}k"
@@ -212,21 +298,34 @@ def w4(settings, rows, notes, checks, scaling):
     py_collection = pure.PyCollection()
     for fields in workload.iter_fields(W1_SIZE):
         py_collection.add_request(pure.PyRequest(*workload.pemrik_args(fields)))
-    equal = checks.same("W4 requests read back by the pure-Python collection",
-                        "\n".join(r.get_request_command() for r in collection.get_collection()),
-                        "\n".join(r.get_request_command() for r in py_collection.get_collection()))
-    contenders = [Timed("pemrik", collection.get_collection),
-                  Timed("pure", py_collection.get_collection),
-                  Timed("copies", py_collection.copies)]
+    equal = checks.same(
+        "W4 requests read back by the pure-Python collection",
+        "\n".join(r.get_request_command() for r in collection.get_collection()),
+        "\n".join(r.get_request_command() for r in py_collection.get_collection()),
+    )
+    contenders = [
+        Timed("pemrik", collection.get_collection),
+        Timed("pure", py_collection.get_collection),
+        Timed("copies", py_collection.copies),
+    ]
     t = medians(run_rounds(contenders, settings.rounds))
     p = t["pemrik"]
     rows.append(Row(name, "pemrik get_collection()", duration(p), "1.00", "", ""))
     judged(rows, checks, name, "pure-Python objects via the class", t["pure"], p, 3, equal)
-    rows.append(Row(name, "(info) pure-Python copies, checks skipped", duration(t["copies"]),
-                    faster(t["copies"], p), "", ""))
+    rows.append(
+        Row(
+            name,
+            "(info) pure-Python copies, checks skipped",
+            duration(t["copies"]),
+            faster(t["copies"], p),
+            "",
+            "",
+        )
+    )
 
 
 # ---- W5 memory ---------------------------------------------------------------
+
 
 def held_per_request(build, n):
     """RSS growth per request while build(n) makes a collection, and the collection."""
@@ -278,43 +377,109 @@ def w5(settings, rows, notes, checks, scaling):
         measure.settle()
 
     ratio = mine / python
-    rows.append(Row(name, "pemrik PemrikCollection", f"{mine:.0f} B/request", f"{ratio:.2f}x Python's",
-                    "<= 0.5x", verdict(ratio, at_most=0.5)))
-    rows.append(Row(name, "pure-Python objects (constants shared)", f"{python:.0f} B/request", "", "", ""))
-    rows.append(Row(name, "(info) pure-Python, every text its own str", f"{own:.0f} B/request",
-                    f"pemrik {mine / own:.2f}x this", "", ""))
-    payload = sum(len(url.encode()) + sum(len(k.encode()) + len(v.encode()) for k, v in headers)
-                  + (len(body.encode()) if body is not None else 0)
-                  for url, headers, _, body in workload.iter_fields(n)) / n
-    rows.append(Row(name, "(info) the texts' own UTF-8 bytes", f"{payload:.0f} B/request",
-                    f"{payload / python:.2f}x Python's", "", ""))
+    rows.append(
+        Row(
+            name,
+            "pemrik PemrikCollection",
+            f"{mine:.0f} B/request",
+            f"{ratio:.2f}x Python's",
+            "<= 0.5x",
+            verdict(ratio, at_most=0.5),
+        )
+    )
+    rows.append(
+        Row(name, "pure-Python objects (constants shared)", f"{python:.0f} B/request", "", "", "")
+    )
+    rows.append(
+        Row(
+            name,
+            "(info) pure-Python, every text its own str",
+            f"{own:.0f} B/request",
+            f"pemrik {mine / own:.2f}x this",
+            "",
+            "",
+        )
+    )
+    payload = (
+        sum(
+            len(url.encode())
+            + sum(len(k.encode()) + len(v.encode()) for k, v in headers)
+            + (len(body.encode()) if body is not None else 0)
+            for url, headers, _, body in workload.iter_fields(n)
+        )
+        / n
+    )
+    rows.append(
+        Row(
+            name,
+            "(info) the texts' own UTF-8 bytes",
+            f"{payload:.0f} B/request",
+            f"{payload / python:.2f}x Python's",
+            "",
+            "",
+        )
+    )
     if extra is None:
-        rows.append(Row(name, "pemrik export peak extra", "unavailable", "", "<= 1.2x output",
-                        "RSS peak cannot be reset"))
+        rows.append(
+            Row(
+                name,
+                "pemrik export peak extra",
+                "unavailable",
+                "",
+                "<= 1.2x output",
+                "RSS peak cannot be reset",
+            )
+        )
     else:
-        rows.append(Row(name, f"pemrik export peak extra ({size(out_len)} output)", size(extra),
-                        f"{extra / out_len:.2f}x output", "<= 1.2x output", verdict(extra / out_len, at_most=1.2)))
+        rows.append(
+            Row(
+                name,
+                f"pemrik export peak extra ({size(out_len)} output)",
+                size(extra),
+                f"{extra / out_len:.2f}x output",
+                "<= 1.2x output",
+                verdict(extra / out_len, at_most=1.2),
+            )
+        )
         if ref_extra is not None:
-            rows.append(Row(name, "(info) R1 export peak extra", size(ref_extra),
-                            f"{ref_extra / ref_len:.2f}x output", "", ""))
+            rows.append(
+                Row(
+                    name,
+                    "(info) R1 export peak extra",
+                    size(ref_extra),
+                    f"{ref_extra / ref_len:.2f}x output",
+                    "",
+                    "",
+                )
+            )
     notes.append(
         "W5: bytes per request are the growth of the resident set size (/proc/self/statm) while "
         f"{n:,} requests are made and stored, after gc.collect() and malloc_trim(0) on both sides, "
         "divided by the count; the request texts are made fresh for each request in both cases. "
         "'Constants shared' is the natural Python form: equal literals (header names, 'application/json', "
         "the one session token) are one str object each; pemrik copies every text into each record."
-        + (f" The C allocator's own count for pemrik (mallinfo2) is {mine_malloc:.0f} B/request."
-           if mine_malloc is not None else ""))
+        + (
+            f" The C allocator's own count for pemrik (mallinfo2) is {mine_malloc:.0f} B/request."
+            if mine_malloc is not None
+            else ""
+        )
+    )
     notes.append(
         "W5: peak extra memory is the kernel's RSS high-water mark (VmHWM, reset through "
         "/proc/self/clear_refs just before the call) minus the RSS before the call; it includes "
-        "the returned str itself, so 1.00x means no memory beyond the output.")
+        "the returned str itself, so 1.00x means no memory beyond the output."
+    )
 
 
 # ---- W6 scaling --------------------------------------------------------------
 
-LABELS = {"pemrik": "pemrik export_collection()", "R1": "R1: dicts + json.dumps",
-          "R2": "R2: dicts + orjson", "R3": "R3: orjson of built dicts", "F": "F: out.encode()"}
+LABELS = {
+    "pemrik": "pemrik export_collection()",
+    "R1": "R1: dicts + json.dumps",
+    "R2": "R2: dicts + orjson",
+    "R3": "R3: orjson of built dicts",
+    "F": "F: out.encode()",
+}
 
 
 def w6(settings, rows, notes, checks, scaling):
@@ -324,7 +489,11 @@ def w6(settings, rows, notes, checks, scaling):
         progress(f"W6 at {n:,} requests")
         large = n >= 100_000
         contenders, same, out_len = export_contenders(
-            n, checks, f"W6 {n:,}", settings.large_reference_samples if large else settings.reference_samples)
+            n,
+            checks,
+            f"W6 {n:,}",
+            settings.large_reference_samples if large else settings.reference_samples,
+        )
         rounds = settings.large_rounds if large else settings.rounds
         for key, timed in run_rounds(contenders, rounds).items():
             times.setdefault(key, []).append((n, timed.median))
@@ -348,24 +517,39 @@ def w6(settings, rows, notes, checks, scaling):
     per_size = []
     for (n, mine_faults, out_len), (_, floor_faults, _) in zip(faults["pemrik"], faults["F"]):
         ratio = dict(times["pemrik"])[n] / dict(times["F"])[n]
-        per_size.append(f"{n // 1000}k: output {size(out_len)}, pemrik {ratio:.2f}x F, minor page faults "
-                        f"per call {mine_faults:.0f} (pemrik) and {floor_faults:.0f} (F)")
-    notes.append("W6: " + "; ".join(per_size) + ". A page fault per 4 kB of output means the output str "
-                 "was fresh memory from the kernel on every call.")
+        per_size.append(
+            f"{n // 1000}k: output {size(out_len)}, pemrik {ratio:.2f}x F, minor page faults "
+            f"per call {mine_faults:.0f} (pemrik) and {floor_faults:.0f} (F)"
+        )
+    notes.append(
+        "W6: " + "; ".join(per_size) + ". A page fault per 4 kB of output means the output str "
+        "was fresh memory from the kernel on every call."
+    )
 
 
 # ---- W7 import time ----------------------------------------------------------
+
 
 def w7(settings, rows, notes, checks, scaling):
     name = "W7 import"
     t = importtime.measure(settings.import_rounds)
     ratio = t["pemrik"] / t["_json"]
-    rows.append(Row(name, "import pemrik (self time)", duration(t["pemrik"]), f"{ratio:.2f}x _json",
-                    "<= 1.5x", verdict(ratio, at_most=1.5)))
+    rows.append(
+        Row(
+            name,
+            "import pemrik (self time)",
+            duration(t["pemrik"]),
+            f"{ratio:.2f}x _json",
+            "<= 1.5x",
+            verdict(ratio, at_most=1.5),
+        )
+    )
     rows.append(Row(name, "import _json (self time)", duration(t["_json"]), "1.00", "", ""))
-    notes.append(f"W7: self time of the import from `python -X importtime`, each sample a fresh interpreter "
-                 f"importing one module, the two in turns; medians of {settings.import_rounds} each. _json is "
-                 "the standard library's C accelerator of json, an extension module loaded the same way.")
+    notes.append(
+        f"W7: self time of the import from `python -X importtime`, each sample a fresh interpreter "
+        f"importing one module, the two in turns; medians of {settings.import_rounds} each. _json is "
+        "the standard library's C accelerator of json, an extension module loaded the same way."
+    )
 
 
 WORKLOADS = {"W5": w5, "W1": w1, "W2": w2, "W3": w3, "W4": w4, "W6": w6, "W7": w7}
@@ -374,10 +558,16 @@ ORDER = ("W1", "W2", "W3", "W4", "W5", "W6", "W7")
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="fewer rounds and shorter batches (under a minute)")
-    parser.add_argument("--rounds", type=int, help="rounds of the per-call workloads (default 21 quick, 51 full)")
+    parser.add_argument(
+        "--quick", action="store_true", help="fewer rounds and shorter batches (under a minute)"
+    )
+    parser.add_argument(
+        "--rounds", type=int, help="rounds of the per-call workloads (default 21 quick, 51 full)"
+    )
     parser.add_argument("--only", help="comma-separated workloads, e.g. W1,W5")
-    parser.add_argument("--results", default=os.path.join(HERE, "results"), help="folder for table.md and the plot")
+    parser.add_argument(
+        "--results", default=os.path.join(HERE, "results"), help="folder for table.md and the plot"
+    )
     args = parser.parse_args(argv)
     chosen = [w.strip().upper() for w in args.only.split(",")] if args.only else list(ORDER)
     unknown = [w for w in chosen if w not in WORKLOADS]
@@ -400,15 +590,23 @@ def main(argv=None):
     mode = f"{settings.describe()}; {elapsed:.0f} s"
     if args.only:
         mode += f"; only {', '.join(chosen)}"
-    notes.insert(0, "Times are CPU time of the benchmarking thread (user plus system, so page faults count; "
-                    "time other processes hold the core does not), medians of rounds in which the "
-                    "contenders take turns; the collector is off "
-                    "during each timed call (as in timeit); ratios compare times measured in this one run. "
-                    "Tiny calls (W2, W3) are timed in batches and divided.")
+    notes.insert(
+        0,
+        "Times are CPU time of the benchmarking thread (user plus system, so page faults count; "
+        "time other processes hold the core does not), medians of rounds in which the "
+        "contenders take turns; the collector is off "
+        "during each timed call (as in timeit); ratios compare times measured in this one run. "
+        "Tiny calls (W2, W3) are timed in batches and divided.",
+    )
     if checks.failed:
-        notes.insert(0, "MISMATCH: " + "; ".join(checks.failed) + " — those ratios do not compare equal work.")
+        notes.insert(
+            0,
+            "MISMATCH: " + "; ".join(checks.failed) + " — those ratios do not compare equal work.",
+        )
     else:
-        notes.insert(0, "Every reference produced exactly pemrik's text (checked once per run, per size).")
+        notes.insert(
+            0, "Every reference produced exactly pemrik's text (checked once per run, per size)."
+        )
 
     os.makedirs(args.results, exist_ok=True)
     plot_name = None
@@ -422,8 +620,10 @@ def main(argv=None):
     with open(os.path.join(args.results, "table.md"), "w", encoding="utf-8") as f:
         f.write(text)
     print(text)
-    print(f"written: {os.path.relpath(os.path.join(args.results, 'table.md'))}"
-          + (f", {os.path.relpath(os.path.join(args.results, plot_name))}" if plot_name else ""))
+    print(
+        f"written: {os.path.relpath(os.path.join(args.results, 'table.md'))}"
+        + (f", {os.path.relpath(os.path.join(args.results, plot_name))}" if plot_name else "")
+    )
     if checks.failed:
         print("\nMISMATCH in " + "; ".join(checks.failed), file=sys.stderr)
     return 0

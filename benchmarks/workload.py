@@ -24,7 +24,11 @@ def iter_fields(n, seed=6):
     rng = random.Random(seed)
     for i in range(n):
         request_id = str(uuid.UUID(int=rng.getrandbits(128), version=4))
-        headers = [("Accept", "application/json"), ("Authorization", BEARER), ("X-Request-Id", request_id)]
+        headers = [
+            ("Accept", "application/json"),
+            ("Authorization", BEARER),
+            ("X-Request-Id", request_id),
+        ]
         body = None
         if i % 2 == 0:
             body = f'{{"id":{i},"name":"item {i}","price":{i % 997}.50,"tags":["new","sale"]}}'

@@ -7,7 +7,9 @@ from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 def main() -> None:
     requests = [
-        Pemrik("http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], HTTPMETHOD.GET),
+        Pemrik(
+            "http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], HTTPMETHOD.GET
+        ),
         Pemrik(
             "https://127.0.0.1/api/items/",
             [("Content-Type", "application/json"), ("X-Trace", "7")],

@@ -30,7 +30,9 @@ class Request(TypedDict, total=False):
 
 def from_entry(request: Request) -> Pemrik:
     # HTTP/2 pseudo-headers (":authority", ":path"...) are already in the url.
-    headers = [(h["name"], h["value"]) for h in request.get("headers", []) if not h["name"].startswith(":")]
+    headers = [
+        (h["name"], h["value"]) for h in request.get("headers", []) if not h["name"].startswith(":")
+    ]
     body = request["postData"].get("text") if "postData" in request else None
     return Pemrik(request["url"], headers, getattr(HTTPMETHOD, request["method"].upper()), body)
 

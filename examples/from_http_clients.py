@@ -34,7 +34,9 @@ def from_requests(prepared: requests.PreparedRequest) -> Pemrik:
 def from_httpx(request: httpx.Request) -> Pemrik:
     # The raw pairs keep the names' spelling and every repeated name.
     encoding = request.headers.encoding
-    headers = [(name.decode(encoding), value.decode(encoding)) for name, value in request.headers.raw]
+    headers = [
+        (name.decode(encoding), value.decode(encoding)) for name, value in request.headers.raw
+    ]
     return Pemrik(str(request.url), headers, method_of(request.method), text_of(request.read()))
 
 

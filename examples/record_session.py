@@ -22,9 +22,13 @@ class Recorder:
     def __init__(self) -> None:
         self.collection = PemrikCollection()
 
-    def add(self, method: str, url: str, headers: list[tuple[str, str]], body: str | bytes | None) -> None:
+    def add(
+        self, method: str, url: str, headers: list[tuple[str, str]], body: str | bytes | None
+    ) -> None:
         text = body.decode("utf-8") if isinstance(body, bytes) else body
-        self.collection.add_request(Pemrik(url, headers, getattr(HTTPMETHOD, method.upper()), text or None))
+        self.collection.add_request(
+            Pemrik(url, headers, getattr(HTTPMETHOD, method.upper()), text or None)
+        )
 
     def httpx_hook(self, request: httpx.Request) -> None:
         encoding = request.headers.encoding

@@ -25,8 +25,8 @@ with atheris.instrument_imports():
     import module_input
     import module_oracle
 
-import pemrik
 from module_oracle import Refused
+
 from pemrik import Pemrik, PemrikCollection
 
 
@@ -73,15 +73,23 @@ def outcome(call, args, kwargs):
     """Runs the call; gives ("ok", result) or ("raise", type, message, encoding error or None)."""
     try:
         return ("ok", call(*args, **kwargs))
-    except Exception as e:  # noqa: BLE001 - every exception is compared with the oracle
+    except Exception as e:
         return ("raise", type(e), str(e))
 
 
 def compare(got, expected, where):
     if isinstance(expected, Refused):
         check(got[0] == "raise", where, "expected", expected.kind, expected.message, "got", got)
-        check(got[1] is expected.kind and got[2] == expected.message, where, "expected", expected.kind,
-              expected.message, "got", got[1], got[2])
+        check(
+            got[1] is expected.kind and got[2] == expected.message,
+            where,
+            "expected",
+            expected.kind,
+            expected.message,
+            "got",
+            got[1],
+            got[2],
+        )
     else:
         check(got[0] == "ok", where, "expected success, got", got)
 
@@ -115,7 +123,9 @@ def TestOneInput(data):
             kwargs = {}
             if op & 0x40 and len(args) <= 4:
                 kwargs, args = dict(zip(module_input.PARAMETERS, args)), []
-            expect = expectation(module_oracle.new_request, list(args) + list(kwargs.values()), records)
+            expect = expectation(
+                module_oracle.new_request, list(args) + list(kwargs.values()), records
+            )
             obj = run_call(Pemrik, args, kwargs, expect)
             if obj is not None:
                 records[id(obj)] = expect
@@ -137,14 +147,22 @@ def TestOneInput(data):
 
     for obj in made:
         if type(obj) is Pemrik:
-            check(obj.get_request_command() == module_oracle.command(records[id(obj)]), "command", records[id(obj)])
+            check(
+                obj.get_request_command() == module_oracle.command(records[id(obj)]),
+                "command",
+                records[id(obj)],
+            )
     for collection, stored in collections:
         got = collection.get_collection()
         if stored is None:
             check(got is None, "get_collection of an absent list", got)
         else:
-            check([r.get_request_command() for r in got] == [module_oracle.command(r) for r in stored],
-                  "get_collection", stored)
+            check(
+                [r.get_request_command() for r in got]
+                == [module_oracle.command(r) for r in stored],
+                "get_collection",
+                stored,
+            )
         expect = expectation(module_oracle.export, stored)
         text = run_call(collection.export_collection, [], {}, expect)
         if not isinstance(expect, Refused):

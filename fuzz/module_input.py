@@ -53,7 +53,7 @@ def text(payload):
     while i < len(payload):
         for n in (1, 2, 3, 4):
             try:
-                out.append(payload[i:i + n].decode("utf-8"))
+                out.append(payload[i : i + n].decode("utf-8"))
                 i += n
                 break
             except UnicodeDecodeError:
@@ -64,8 +64,24 @@ def text(payload):
     return "".join(out)
 
 
-KINDS = ["str", "surrogates", "StrSub", "None", "int", "bytes", "list", "tuple", "Seq", "dict",
-         "generator", "method", "method name", "earlier", "float", "empty str"]
+KINDS = [
+    "str",
+    "surrogates",
+    "StrSub",
+    "None",
+    "int",
+    "bytes",
+    "list",
+    "tuple",
+    "Seq",
+    "dict",
+    "generator",
+    "method",
+    "method name",
+    "earlier",
+    "float",
+    "empty str",
+]
 
 
 DEEPEST = 6  # containers nest at most this deep; a deeper one is an empty str
@@ -142,6 +158,7 @@ def calls(data):
 
 
 # ---- encoding, for seeds -------------------------------------------------------
+
 
 def k(kind, payload=b""):
     return bytes([KINDS.index(kind)]) + payload

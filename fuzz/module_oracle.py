@@ -25,7 +25,10 @@ class Refused(Exception):
 
 
 def conv(argument, obj, target):
-    return Refused(TypeError, f"argument '{argument}': '{type(obj).__name__}' object cannot be converted to '{target}'")
+    return Refused(
+        TypeError,
+        f"argument '{argument}': '{type(obj).__name__}' object cannot be converted to '{target}'",
+    )
 
 
 def string(argument, obj):
@@ -68,17 +71,29 @@ def method(obj):
 
 def missing(names):
     quoted = [f"'{n}'" for n in names]
-    listed = quoted[0] if len(quoted) == 1 else (
-        " and ".join(quoted) if len(quoted) == 2 else ", ".join(quoted[:-1]) + ", and " + quoted[-1])
+    listed = (
+        quoted[0]
+        if len(quoted) == 1
+        else (
+            " and ".join(quoted)
+            if len(quoted) == 2
+            else ", ".join(quoted[:-1]) + ", and " + quoted[-1]
+        )
+    )
     return f"missing {len(names)} required positional argument{'s' if len(names) > 1 else ''}: {listed}"
 
 
 def new_request(args, records):
     """The record Pemrik(*args) makes, or Refused; records maps id() of a live Pemrik to its record."""
     if len(args) > 4:
-        raise Refused(TypeError, f"Pemrik.__new__() takes from 3 to 4 positional arguments but {len(args)} were given")
+        raise Refused(
+            TypeError,
+            f"Pemrik.__new__() takes from 3 to 4 positional arguments but {len(args)} were given",
+        )
     if len(args) < 3:
-        raise Refused(TypeError, "Pemrik.__new__() " + missing(["url", "headers", "method"][len(args):]))
+        raise Refused(
+            TypeError, "Pemrik.__new__() " + missing(["url", "headers", "method"][len(args) :])
+        )
     url = string("url", args[0])
     pairs = items("headers", args[1], header)
     name = method(args[2])
@@ -94,7 +109,10 @@ def record_of(obj, argument, records):
 
 def new_collection(args, records):
     if len(args) > 1:
-        raise Refused(TypeError, f"PemrikCollection.__new__() takes from 0 to 1 positional arguments but {len(args)} were given")
+        raise Refused(
+            TypeError,
+            f"PemrikCollection.__new__() takes from 0 to 1 positional arguments but {len(args)} were given",
+        )
     if not args or args[0] is None:
         return None
     return items("collection", args[0], lambda x: record_of(x, "collection", records))
@@ -102,7 +120,10 @@ def new_collection(args, records):
 
 def add_request(stored, args, records):
     if len(args) > 1:
-        raise Refused(TypeError, f"PemrikCollection.add_request() takes 1 positional arguments but {len(args)} were given")
+        raise Refused(
+            TypeError,
+            f"PemrikCollection.add_request() takes 1 positional arguments but {len(args)} were given",
+        )
     if not args:
         raise Refused(TypeError, "PemrikCollection.add_request() " + missing(["pemrik"]))
     return (stored or []) + [record_of(args[0], "pemrik", records)]
@@ -126,13 +147,27 @@ def export(stored):
     for i, (url, headers, name, body) in enumerate(stored or []):
         pieces = url.split("/")
         if len(pieces) < 3:
-            raise Refused(ValueError, f"cannot export the request at position {i} of the collection: "
-                                      f"its url '{url}' holds fewer than two '/'")
+            raise Refused(
+                ValueError,
+                f"cannot export the request at position {i} of the collection: "
+                f"its url '{url}' holds fewer than two '/'",
+            )
         scheme = SCHEME.match(url)
-        items_.append({"name": url, "request": {
-            "method": name, "header": [{"key": n, "value": v} for n, v in headers],
-            "body": {"mode": "raw", "raw": "" if body is None else body},
-            "url": {"raw": url, "protocol": scheme.group() if scheme else "https",
-                    "host": pieces[2], "path": pieces[3:]}}})
+        items_.append(
+            {
+                "name": url,
+                "request": {
+                    "method": name,
+                    "header": [{"key": n, "value": v} for n, v in headers],
+                    "body": {"mode": "raw", "raw": "" if body is None else body},
+                    "url": {
+                        "raw": url,
+                        "protocol": scheme.group() if scheme else "https",
+                        "host": pieces[2],
+                        "path": pieces[3:],
+                    },
+                },
+            }
+        )
     document = {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": items_}
     return json.dumps(document, sort_keys=True, separators=(",", ":"), ensure_ascii=False)

@@ -33,7 +33,7 @@ using core::Spec;
     std::abort();
 }
 
-inline constexpr const char* method_names[] = {"GET",  "POST",  "PUT",   "DELETE", "HEAD",
+inline constexpr const char* method_names[] = {"GET",     "POST",  "PUT",   "DELETE", "HEAD",
                                                "OPTIONS", "PATCH", "TRACE", "CONNECT"};
 inline constexpr unsigned method_total = 9;
 
@@ -49,14 +49,18 @@ inline std::string valid_utf8(std::string_view in) {
     while (i < in.size()) {
         const unsigned char b = byte(i);
         std::size_t n = 0;
-        if (b < 0x80) n = 1;
-        else if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) n = 2;
+        if (b < 0x80)
+            n = 1;
+        else if (b >= 0xC2 && b <= 0xDF && cont(i + 1))
+            n = 2;
         else if (b >= 0xE0 && b <= 0xEF && cont(i + 1) && cont(i + 2)) {
             const unsigned char b1 = byte(i + 1);
-            if (!(b == 0xE0 && b1 < 0xA0) && !(b == 0xED && b1 >= 0xA0)) n = 3;  // no overlong, no surrogate
+            if (!(b == 0xE0 && b1 < 0xA0) && !(b == 0xED && b1 >= 0xA0))
+                n = 3;  // no overlong, no surrogate
         } else if (b >= 0xF0 && b <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
             const unsigned char b1 = byte(i + 1);
-            if (!(b == 0xF0 && b1 < 0x90) && !(b == 0xF4 && b1 >= 0x90)) n = 4;  // no overlong, <= U+10FFFF
+            if (!(b == 0xF0 && b1 < 0x90) && !(b == 0xF4 && b1 >= 0x90))
+                n = 4;  // no overlong, <= U+10FFFF
         }
         if (n) {
             out.append(in.substr(i, n));
@@ -101,8 +105,9 @@ inline std::vector<Spec> requests_from(std::string_view input, std::size_t most)
         }
         spec.url = valid_utf8(texts[0]);
         for (std::size_t k = 1; k < texts.size(); k += 2)
-            spec.headers.emplace_back(valid_utf8(texts[k]),
-                                      valid_utf8(k + 1 < texts.size() ? texts[k + 1] : std::string_view()));
+            spec.headers.emplace_back(
+                valid_utf8(texts[k]),
+                valid_utf8(k + 1 < texts.size() ? texts[k + 1] : std::string_view()));
         specs.push_back(std::move(spec));
     }
     return specs;
@@ -113,8 +118,10 @@ inline std::vector<Spec> requests_from(std::string_view input, std::size_t most)
 // The scheme: an ASCII letter, then ASCII letters, digits, "+", "-" or ".",
 // directly followed by "://"; without one the protocol is "https".
 inline std::string expected_protocol(std::string_view url) {
-    static constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    static constexpr std::string_view later = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+-.";
+    static constexpr std::string_view letters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    static constexpr std::string_view later =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+-.";
     if (url.empty() || letters.find(url[0]) == std::string_view::npos) return "https";
     const std::size_t end = url.find_first_not_of(later, 1);
     if (end == std::string_view::npos || url.substr(end, 3) != "://") return "https";
@@ -150,9 +157,11 @@ std::string render(core::Measured measured, Write write) {
     std::memset(room.get(), mark, measured.bytes + guard);
     char* end = write(room.get());
     const std::string_view text(room.get(), measured.bytes);
-    if (end != room.get() + measured.bytes) fail("the writer did not end at the measured size", text);
+    if (end != room.get() + measured.bytes)
+        fail("the writer did not end at the measured size", text);
     for (std::size_t k = 0; k < guard; ++k)
-        if (static_cast<unsigned char>(room[measured.bytes + k]) != mark) fail("the writer wrote past the measured size", text);
+        if (static_cast<unsigned char>(room[measured.bytes + k]) != mark)
+            fail("the writer wrote past the measured size", text);
     bool ascii = true;
     for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
     if (ascii != measured.ascii) fail("the ASCII claim of the measure is wrong", text);
@@ -218,7 +227,8 @@ inline std::vector<std::string> shell_words(std::string_view line) {
             word += '\'';
             i += 2;
         } else {
-            if (plain.find(c) == std::string_view::npos) fail("a shell-special or unsafe bare character", line);
+            if (plain.find(c) == std::string_view::npos)
+                fail("a shell-special or unsafe bare character", line);
             word += c;
             ++i;
         }
@@ -244,8 +254,10 @@ inline std::vector<std::string> expected_words(const Spec& spec) {
 }
 
 inline void check_curl(const Spec& spec, const core::Record& record) {
-    const std::string line = render(core::curl_measure(record), [&](char* out) { return core::curl_write(record, out); });
-    if (shell_words(line) != expected_words(spec)) fail("the curl words differ from the request", line);
+    const std::string line = render(core::curl_measure(record),
+                                    [&](char* out) { return core::curl_write(record, out); });
+    if (shell_words(line) != expected_words(spec))
+        fail("the curl words differ from the request", line);
 }
 
 // ---- the export document ---------------------------------------------------
@@ -262,7 +274,8 @@ inline nlohmann::json expected_document(const std::vector<Spec>& specs) {
         json path = json::array();
         for (std::size_t k = 3; k < pieces.size(); ++k) path.push_back(std::string(pieces[k]));
         json headers = json::array();
-        for (const auto& [name, value] : s.headers) headers.push_back({{"key", name}, {"value", value}});
+        for (const auto& [name, value] : s.headers)
+            headers.push_back({{"key", name}, {"value", value}});
         items.push_back({{"name", s.url},
                          {"request",
                           {{"method", method_names[s.method]},
@@ -308,7 +321,8 @@ inline void check_document(std::string_view text, const std::vector<Spec>& specs
 }
 
 inline std::string render_document(const std::vector<core::Record>* list) {
-    return render(core::document_measure(list), [&](char* out) { return core::document_write(list, out); });
+    return render(core::document_measure(list),
+                  [&](char* out) { return core::document_write(list, out); });
 }
 
 }  // namespace fuzz

@@ -59,10 +59,9 @@ std::string quoted_list(std::span<const char* const> names) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < sig.required && count < std::size(missing); ++i)
         if (!slots[i]) missing[count++] = sig.parameters[i];
-    raise(PyExc_TypeError,
-          format(msg_missing, display_name(sig), count, "positional",
-                 count == 1 ? "argument" : "arguments",
-                 quoted_list(std::span<const char* const>(missing, count))));
+    raise(PyExc_TypeError, format(msg_missing, display_name(sig), count, "positional",
+                                  count == 1 ? "argument" : "arguments",
+                                  quoted_list(std::span<const char* const>(missing, count))));
 }
 
 void bind_positional(const Signature& sig, PyObject* const* args, std::size_t given, Ref* slots) {
@@ -79,7 +78,8 @@ void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Ref* slo
             if (std::strlen(param) != static_cast<std::size_t>(size) ||
                 std::memcmp(param, utf8, static_cast<std::size_t>(size)) != 0)
                 continue;
-            if (slots[i]) raise(PyExc_TypeError, format(msg_multiple_values, display_name(sig), param));
+            if (slots[i])
+                raise(PyExc_TypeError, format(msg_multiple_values, display_name(sig), param));
             slots[i] = Ref::borrow(value);
             return;
         }
@@ -117,8 +117,8 @@ void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (kwnames) {
         const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < count; ++k)
-            bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[given + static_cast<std::size_t>(k)],
-                         slots);
+            bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k),
+                         args[given + static_cast<std::size_t>(k)], slots);
     }
     check_required(sig, given, slots);
 }

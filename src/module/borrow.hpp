@@ -27,8 +27,8 @@ enum class Access { shared, exclusive };
 template <class C, Access access>
 class Borrow {
 public:
-    using Record = std::conditional_t<access == Access::shared, const typename C::Record,
-                                      typename C::Record>;
+    using Record =
+        std::conditional_t<access == Access::shared, const typename C::Record, typename C::Record>;
 
     // Instance check, then the borrow; refused while a conflicting one is
     // held, and for an instance without a record.
@@ -37,8 +37,8 @@ public:
         const Acquired got = acquire(inst);
         if (got != Acquired::taken) [[unlikely]] {
             if (got == Acquired::no_state) raise_unmade(C::info.name);
-            raise(PyExc_RuntimeError, access == Access::shared ? msg_already_mutably_borrowed
-                                                               : msg_already_borrowed);
+            raise(PyExc_RuntimeError,
+                  access == Access::shared ? msg_already_mutably_borrowed : msg_already_borrowed);
         }
         return Borrow(obj, inst);
     }
@@ -49,7 +49,8 @@ public:
         auto* inst = as_instance<C>(obj);
         if (!inst) return Borrow();
         const Acquired got = acquire(inst);
-        if (got == Acquired::no_state) [[unlikely]] raise_unmade(C::info.name);
+        if (got == Acquired::no_state) [[unlikely]]
+            raise_unmade(C::info.name);
         if (got == Acquired::conflict) return Borrow();
         return Borrow(obj, inst);
     }

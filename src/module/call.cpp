@@ -126,8 +126,8 @@ void clear_error_unless_out_of_memory() {
 }
 
 void raise(PyObject* type, std::string_view message) {
-    Ref text = check(PyUnicode_FromStringAndSize(message.data(),
-                                                 static_cast<Py_ssize_t>(message.size())));
+    Ref text =
+        check(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     PyErr_SetObject(type, text.get());
     throw PythonError{};
 }

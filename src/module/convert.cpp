@@ -16,8 +16,8 @@ Ref lossy_str(PyObject* str) noexcept {
     PyErr_Clear();
     Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
     if (!bytes) return Ref();
-    return Ref::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    return Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                           PyBytes_GET_SIZE(bytes.get()), "replace"));
 }
 
 std::string lossy_utf8(PyObject* str) {
@@ -72,7 +72,8 @@ void advise_large_output(char* data, std::size_t bytes) noexcept {
     if (bytes < 4 * huge_page) return;
     const auto begin = (reinterpret_cast<std::uintptr_t>(data) + huge_page - 1) & ~(huge_page - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge_page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
 #else
     (void)data;
     (void)bytes;

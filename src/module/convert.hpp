@@ -38,7 +38,8 @@ enum class StrFailure { clear, report_unraisable };
 // but memory (that failure is cleared, or handed to the unraisable hook with
 // obj). Null, with MemoryError set, when memory runs out; makes no C++
 // allocation, so a failure report can use it.
-Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure = StrFailure::clear) noexcept;
+Ref str_or(PyObject* obj, std::string_view fallback,
+           StrFailure failure = StrFailure::clear) noexcept;
 
 // A copy of the UTF-8 of text, a str or null (a call that failed); empty
 // when it is null or not valid text. Throws only when memory runs out.

@@ -52,6 +52,4 @@ Ref create_module() {
 }  // namespace
 }  // namespace pemrik
 
-PyMODINIT_FUNC PyInit_pemrik() {
-    return pemrik::guarded(pemrik::create_module);
-}
+PyMODINIT_FUNC PyInit_pemrik() { return pemrik::guarded(pemrik::create_module); }

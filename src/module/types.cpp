@@ -22,7 +22,8 @@ constexpr std::string_view unknown_class_name = "<unknown>";
 void make_class(ClassInfo& info) {
     if (!info.object) {
         Ref cls = check(PyType_FromSpec(info.spec));
-        if (info.vectorcall) reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = info.vectorcall;
+        if (info.vectorcall)
+            reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = info.vectorcall;
         // Made meanwhile by another thread? Then the first one stays.
         if (!info.object) info.object = cls.release();
     }
@@ -113,6 +114,8 @@ Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, 
     return check(Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get()));
 }
 
-void raise_unmade(const char* class_name) { raise(PyExc_TypeError, format(msg_unmade, class_name)); }
+void raise_unmade(const char* class_name) {
+    raise(PyExc_TypeError, format(msg_unmade, class_name));
+}
 
 }  // namespace pemrik

@@ -18,7 +18,7 @@ namespace pemrik {
 
 // One class of the module: its description and its process-wide class object.
 struct ClassInfo {
-    const char* name = nullptr;                        // "Pemrik"
+    const char* name = nullptr;  // "Pemrik"
     PyType_Spec* spec = nullptr;
     void (*fill_attributes)(PyObject* cls) = nullptr;  // class attributes, or null; throws
     vectorcallfunc vectorcall = nullptr;               // calling the class without a tuple, or null

@@ -18,13 +18,16 @@
 namespace pemrik {
 namespace {
 
-constexpr std::string_view msg_member_failed = "An error occurred while initializing `HTTPMETHOD.{}`";
-constexpr std::string_view msg_dict_failed = "An error occurred while initializing `HTTPMETHOD.__dict__`";
+constexpr std::string_view msg_member_failed =
+    "An error occurred while initializing `HTTPMETHOD.{}`";
+constexpr std::string_view msg_dict_failed =
+    "An error occurred while initializing `HTTPMETHOD.__dict__`";
 
 PyObject* method_repr(PyObject* self) {
     return guarded([&] {
         auto text = repr_of(*Shared<MethodClass>::take(self));
-        return check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        return check(
+            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
 }
 
@@ -81,7 +84,8 @@ PyType_Spec spec = {
 
 }  // namespace
 
-ClassInfo MethodClass::info = {.name = "HTTPMETHOD", .spec = &spec, .fill_attributes = fill_members};
+ClassInfo MethodClass::info = {
+    .name = "HTTPMETHOD", .spec = &spec, .fill_attributes = fill_members};
 
 Method method_from(PyObject* obj) { return *Shared<MethodClass>::take(obj); }
 

@@ -23,8 +23,8 @@ constexpr Signature signature = {"Pemrik", "__new__", parameters, 3};
 Ref make_request(PyTypeObject* cls, const Ref* slot) {
     HeldRefs<8> items;
     const auto url = convert_argument("url", [&] { return utf8_of(slot[0].get()); });
-    const auto headers =
-        convert_argument("headers", [&] { return to_list<HeaderView>(slot[1].get(), header_of, &items); });
+    const auto headers = convert_argument(
+        "headers", [&] { return to_list<HeaderView>(slot[1].get(), header_of, &items); });
     const auto method = convert_argument("method", [&] { return method_from(slot[2].get()); });
     std::optional<std::string_view> body;
     if (slot[3] && slot[3].get() != Py_None)
@@ -42,7 +42,8 @@ PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
 
 // Calling the class: the same constructor without an argument tuple, as
 // long as the class's __new__ and __init__ are still the module's own.
-PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf,
+                             PyObject* kwnames) {
     return guarded([&] {
         const auto* type = reinterpret_cast<PyTypeObject*>(cls);
         if (type->tp_new != request_new || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]]
@@ -56,7 +57,8 @@ PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 PyObject* get_request_command(PyObject* self, PyObject*) {
     return guarded([&] {
         auto request = Shared<RequestClass>::take(self);
-        return make_str(curl::measure(*request), [&](char* out) { return curl::write(*request, out); });
+        return make_str(curl::measure(*request),
+                        [&](char* out) { return curl::write(*request, out); });
     });
 }
 

@@ -4,9 +4,9 @@ import collections
 import sys
 
 import pytest
+from support.hostile import Seq
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
-from support.hostile import Seq
 
 GET = HTTPMETHOD.GET
 NEW, COLL, ADD = "Pemrik.__new__()", "PemrikCollection.__new__()", "PemrikCollection.add_request()"
@@ -36,7 +36,12 @@ BINDING = [
     (NEW, (), {"headers": []}, "missing 2 required positional arguments: 'url' and 'method'"),
     (ADD, (), {}, "missing 1 required positional argument: 'pemrik'"),
     # too many positional arguments: keywords are not looked at
-    (NEW, ("/u", [], GET, None, None), {}, "takes from 3 to 4 positional arguments but 5 were given"),
+    (
+        NEW,
+        ("/u", [], GET, None, None),
+        {},
+        "takes from 3 to 4 positional arguments but 5 were given",
+    ),
     (NEW, (1, 2, 3, 4, 5, 6), {"x": 1}, "takes from 3 to 4 positional arguments but 6 were given"),
     (COLL, (None, None), {}, "takes from 0 to 1 positional arguments but 2 were given"),
     (ADD, (R, R), {"request": R}, "takes 1 positional arguments but 2 were given"),
@@ -48,7 +53,12 @@ BINDING = [
     (NEW, (5,), {"url": 1, "x": 1}, "got multiple values for argument 'url'"),
     (NEW, ("/u", [], GET), {"URL": "/u"}, "got an unexpected keyword argument 'URL'"),
     (NEW, ("/u", [], GET), {"body\0": ""}, "got an unexpected keyword argument 'body\0'"),
-    (NEW, ("/u", [], GET), {StrSub("x"): 1}, "got an unexpected keyword argument 'not the content'"),
+    (
+        NEW,
+        ("/u", [], GET),
+        {StrSub("x"): 1},
+        "got an unexpected keyword argument 'not the content'",
+    ),
     (COLL, (), {"collections": None}, "got an unexpected keyword argument 'collections'"),
     (ADD, (), {"request": R}, "got an unexpected keyword argument 'request'"),
     (ADD, (R,), {"\udcff": R}, "got an unexpected keyword argument '\ufffd\ufffd\ufffd'"),
@@ -82,8 +92,15 @@ CONVERSION = [
     (NEW, ("/u", [["a", "b"]], GET), conv("headers", "list", "PyTuple")),
     (NEW, ("/u", b"x", GET), conv("headers", "int", "PyTuple")),
     (NEW, ("/u", [("a", 1)], GET), conv("headers", "int", "PyString")),
-    (NEW, ("/u", instance_of("BadIter", __getitem__=lambda s, i: ("a", "b"), __iter__=lambda s: 5), GET),
-     "argument 'headers': iter() returned non-iterator of type 'int'"),
+    (
+        NEW,
+        (
+            "/u",
+            instance_of("BadIter", __getitem__=lambda s, i: ("a", "b"), __iter__=lambda s: 5),
+            GET,
+        ),
+        "argument 'headers': iter() returned non-iterator of type 'int'",
+    ),
     (NEW, ("/u", [], "GET"), conv("method", "str", "HTTPMETHOD")),
     (NEW, ("/u", [], instance_of("HTTPMETHOD")), conv("method", "HTTPMETHOD", "HTTPMETHOD")),
     (NEW, ("/u", [], R), conv("method", "Pemrik", "HTTPMETHOD")),
@@ -108,20 +125,38 @@ def test_conversion_refusals_are_named_after_the_argument(target, args, message)
     assert e.__cause__ is None and e.__context__ is None and e.__suppress_context__
 
 
-LyingTuple = type("LyingTuple", (tuple,), {"__len__": lambda s: 2, "__getitem__": lambda s, i: "lie",
-                                          "__iter__": lambda s: iter(["lie", "lie"])})
+LyingTuple = type(
+    "LyingTuple",
+    (tuple,),
+    {
+        "__len__": lambda s: 2,
+        "__getitem__": lambda s, i: "lie",
+        "__iter__": lambda s: iter(["lie", "lie"]),
+    },
+)
 BAD = "ab\udc80"
 
 
-@pytest.mark.parametrize("args, error, message", [
-    ((5, Seq([]), 5, 5), TypeError, conv("url", "int", "PyString")),
-    ((BAD, Seq([]), 5, 5), UnicodeEncodeError, None),
-    (("/u", [("n", BAD)], 5), UnicodeEncodeError, None),
-    (("/u", [("a", "b"), ("x",)], 5, 5), ValueError, "expected tuple of length 2, but got tuple of length 1"),
-    (("/u", [LyingTuple(("a", "b", "c"))], 5), ValueError, "expected tuple of length 2, but got tuple of length 3"),
-    (("/u", [], "GET", BAD), TypeError, conv("method", "str", "HTTPMETHOD")),
-    (("/u", [], GET, BAD), UnicodeEncodeError, None),
-])
+@pytest.mark.parametrize(
+    "args, error, message",
+    [
+        ((5, Seq([]), 5, 5), TypeError, conv("url", "int", "PyString")),
+        ((BAD, Seq([]), 5, 5), UnicodeEncodeError, None),
+        (("/u", [("n", BAD)], 5), UnicodeEncodeError, None),
+        (
+            ("/u", [("a", "b"), ("x",)], 5, 5),
+            ValueError,
+            "expected tuple of length 2, but got tuple of length 1",
+        ),
+        (
+            ("/u", [LyingTuple(("a", "b", "c"))], 5),
+            ValueError,
+            "expected tuple of length 2, but got tuple of length 3",
+        ),
+        (("/u", [], "GET", BAD), TypeError, conv("method", "str", "HTTPMETHOD")),
+        (("/u", [], GET, BAD), UnicodeEncodeError, None),
+    ],
+)
 def test_only_the_first_failure_in_parameter_order_is_reported(args, error, message):
     with pytest.raises(error) as info:
         Pemrik(*args)
@@ -133,12 +168,25 @@ def test_only_the_first_failure_in_parameter_order_is_reported(args, error, mess
             BAD.encode("utf-8")
         w = expected.value
         assert (str(e), e.encoding, e.object, e.start, e.end, e.reason) == (
-            str(w), w.encoding, w.object, w.start, w.end, w.reason)
+            str(w),
+            w.encoding,
+            w.object,
+            w.start,
+            w.end,
+            w.reason,
+        )
 
 
-@pytest.mark.parametrize("exc", [
-    ValueError("v"), type("TypeErrorSub", (TypeError,), {})("only exact TypeError is renamed"),
-    UnicodeEncodeError("utf-8", "x", 0, 1, "why"), KeyboardInterrupt()], ids=lambda e: type(e).__name__)
+@pytest.mark.parametrize(
+    "exc",
+    [
+        ValueError("v"),
+        type("TypeErrorSub", (TypeError,), {})("only exact TypeError is renamed"),
+        UnicodeEncodeError("utf-8", "x", 0, 1, "why"),
+        KeyboardInterrupt(),
+    ],
+    ids=lambda e: type(e).__name__,
+)
 def test_other_exceptions_pass_unchanged(exc):
     with pytest.raises(BaseException) as info:
         Pemrik("/u", Seq([exc]), GET)
@@ -150,11 +198,16 @@ class Unprintable:
         raise RuntimeError("no text")
 
 
-@pytest.mark.parametrize("caught, text, hooked", [
-    (TypeError("bad\udc80item"), "bad\ufffd\ufffd\ufffditem", False),
-    (TypeError(Unprintable()), "<unprintable TypeError object>", True),
-])
-def test_renamed_type_error_keeps_the_caught_cause_and_lossy_text(caught, text, hooked, monkeypatch):
+@pytest.mark.parametrize(
+    "caught, text, hooked",
+    [
+        (TypeError("bad\udc80item"), "bad\ufffd\ufffd\ufffditem", False),
+        (TypeError(Unprintable()), "<unprintable TypeError object>", True),
+    ],
+)
+def test_renamed_type_error_keeps_the_caught_cause_and_lossy_text(
+    caught, text, hooked, monkeypatch
+):
     caught.__cause__, unraisable = KeyError("k"), []
     monkeypatch.setattr(sys, "unraisablehook", unraisable.append)
     with pytest.raises(TypeError) as info:
@@ -170,13 +223,17 @@ def command(headers, url="/u", body=None):
 
 
 def test_text_content_and_real_tuple_contents_are_read():
-    assert command([(StrSub("n"), StrSub("v"))], url=StrSub("/s"), body=StrSub("b")) == \
-        """curl -X GET /s -H "n: v" -d 'b'"""
+    assert (
+        command([(StrSub("n"), StrSub("v"))], url=StrSub("/s"), body=StrSub("b"))
+        == """curl -X GET /s -H "n: v" -d 'b'"""
+    )
     assert Pemrik("/u", [], **{StrSub("method"): GET}).get_request_command() == "curl -X GET /u"
     Pair = collections.namedtuple("Pair", "name value")
     assert command((Pair("a", "b"), LyingTuple(("c", "d")))) == 'curl -X GET /u -H "a: b" -H "c: d"'
     assert command(b"") == "curl -X GET /u"
     headers = Seq([("a", "1"), 5, ("c", "3")])  # the first bad item ends the conversion
-    with pytest.raises(TypeError, match="^argument 'headers': 'int' object cannot be converted to 'PyTuple'$"):
+    with pytest.raises(
+        TypeError, match="^argument 'headers': 'int' object cannot be converted to 'PyTuple'$"
+    ):
         command(headers)
     assert headers.read == [0, 1]

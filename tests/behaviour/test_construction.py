@@ -5,7 +5,6 @@ interpreter of its own, so that the suite keeps the classes as they were."""
 import json
 
 import pytest
-
 from support.child import run_child
 
 CHILD = """
@@ -33,8 +32,14 @@ UNMADE = "{} object was not made by its constructor"
 UNMADE_USES = {
     "Pemrik": [
         ("Z.get_request_command()", ["TypeError", UNMADE.format("Pemrik")]),
-        ("PemrikCollection().add_request(Z)", ["TypeError", "argument 'pemrik': " + UNMADE.format("Pemrik")]),
-        ("PemrikCollection([R, Z])", ["TypeError", "argument 'collection': " + UNMADE.format("Pemrik")]),
+        (
+            "PemrikCollection().add_request(Z)",
+            ["TypeError", "argument 'pemrik': " + UNMADE.format("Pemrik")],
+        ),
+        (
+            "PemrikCollection([R, Z])",
+            ["TypeError", "argument 'collection': " + UNMADE.format("Pemrik")],
+        ),
         ("type(Pemrik('u', [], M.GET)).__name__", "Pemrik"),
     ],
     "PemrikCollection": [
@@ -83,15 +88,32 @@ ARGS = [["https://h/p", [["A", "b"]], "HTTPMETHOD.PUT"], {"body": "x"}]
 
 
 # setup: what the call gives, and what the script's __init__/__new__ saw
-@pytest.mark.parametrize("setup, result, saw", [
-    ("", ["Pemrik", LINE], []),
-    ("Pemrik.__init__ = lambda self, *a, **k: seen.append([list(a), k])", ["Pemrik", LINE], [ARGS]),
-    ("Pemrik.__init__ = lambda self, *a, **k: 1 / 0", ["ZeroDivisionError", "division by zero"], []),
-    ("Pemrik.__new__ = staticmethod(lambda cls, *a, **k: seen.append([list(a), k]) or 'other')",
-     ["AttributeError", "'str' object has no attribute 'get_request_command'"], [ARGS]),
-    ("Pemrik.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))",
-     ["TypeError", UNMADE.format("Pemrik")], []),
-])
+@pytest.mark.parametrize(
+    "setup, result, saw",
+    [
+        ("", ["Pemrik", LINE], []),
+        (
+            "Pemrik.__init__ = lambda self, *a, **k: seen.append([list(a), k])",
+            ["Pemrik", LINE],
+            [ARGS],
+        ),
+        (
+            "Pemrik.__init__ = lambda self, *a, **k: 1 / 0",
+            ["ZeroDivisionError", "division by zero"],
+            [],
+        ),
+        (
+            "Pemrik.__new__ = staticmethod(lambda cls, *a, **k: seen.append([list(a), k]) or 'other')",
+            ["AttributeError", "'str' object has no attribute 'get_request_command'"],
+            [ARGS],
+        ),
+        (
+            "Pemrik.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))",
+            ["TypeError", UNMADE.format("Pemrik")],
+            [],
+        ),
+    ],
+)
 def test_calling_the_class_honours_what_the_script_assigned(setup, result, saw):
     child = run_child(CALL_CHILD.format(setup=setup))
     assert child.returncode == 0, child.stderr[-3000:]

@@ -5,11 +5,12 @@ import os
 import subprocess
 
 import pytest
-from hypothesis import example, given, strategies as st
-
-from pemrik import HTTPMETHOD, Pemrik
+from hypothesis import example, given
+from hypothesis import strategies as st
 from support.cases import METHODS
 from support.oracles import curl_line, curl_words
+
+from pemrik import HTTPMETHOD, Pemrik
 
 BARE = "ABCXYZabcxyz0189@%+=:,./-_"
 
@@ -19,13 +20,17 @@ def render(url, headers, method, body):
 
 
 CASES = [
-    (("/items", [("Content-Type", "application/json"), ("X-Trace", "7")], "POST", '{"id": 7}'),
-     """curl -X POST /items -H "Content-Type: application/json" -H "X-Trace: 7" -d '{"id": 7}'"""),
+    (
+        ("/items", [("Content-Type", "application/json"), ("X-Trace", "7")], "POST", '{"id": 7}'),
+        """curl -X POST /items -H "Content-Type: application/json" -H "X-Trace: 7" -d '{"id": 7}'""",
+    ),
     (("", [("A", "1")], "GET", ""), """curl -X GET  -H "A: 1" -d ''"""),
     (("/a b", [("A", 'x"y')], "PUT", "it's"), """curl -X PUT '/a b' -H "A: x\\"y" -d 'it'\\''s'"""),
     (("http://h:8080/p?q=1&r=2", [], "GET", None), "curl -X GET 'http://h:8080/p?q=1&r=2'"),
-    (("/", [('\\"$`', "$(echo injected)!'\n é")], "GET", None),
-     'curl -X GET / -H "\\\\\\"\\$\\`: \\$(echo injected)!\'\n é"'),
+    (
+        ("/", [('\\"$`', "$(echo injected)!'\n é")], "GET", None),
+        'curl -X GET / -H "\\\\\\"\\$\\`: \\$(echo injected)!\'\n é"',
+    ),
     (("/", [], "POST", "@'"), "curl -X POST / --data-raw '@'\\'''"),
     (("/", [], "POST", " @x"), "curl -X POST / -d ' @x'"),
 ] + [((BARE, [], name, None), f"curl -X {name} {BARE}") for name in METHODS]
@@ -37,19 +42,36 @@ def test_rendering(record, expected):
 
 
 def test_every_character_at_every_position():
-    chars = [chr(c) for c in range(0x250)] + ["\u2028", "\ufeff", "\uffff", "\U0001f600", "\U0010ffff"]
+    chars = [chr(c) for c in range(0x250)] + [
+        "\u2028",
+        "\ufeff",
+        "\uffff",
+        "\U0001f600",
+        "\U0010ffff",
+    ]
     texts = [t for c in chars for t in (c, f"a{c}b{c}")]
-    texts += ["x" * i + c + "y" * (n - i - 1) for c in "'\"\\$`é\U0001f600 " for n in range(1, 24) for i in range(n)]
+    texts += [
+        "x" * i + c + "y" * (n - i - 1)
+        for c in "'\"\\$`é\U0001f600 "
+        for n in range(1, 24)
+        for i in range(n)
+    ]
     for text in texts:
         args = (text, [(text, text)], "PATCH", text)
         assert render(*args) == curl_line(*args), repr(text)
 
 
 def records(chars):
-    text = st.text(st.sampled_from("'\"\\$`@!#&;|<>(){}[]*?~= \t\n\r\x01\x7f-%:,./_é\U0001f600") | chars)
+    text = st.text(
+        st.sampled_from("'\"\\$`@!#&;|<>(){}[]*?~= \t\n\r\x01\x7f-%:,./_é\U0001f600") | chars
+    )
     body = st.none() | text | text.map("@".__add__)
-    return st.tuples(text | st.text(st.sampled_from(BARE)), st.lists(st.tuples(text, text), max_size=4),
-                     st.sampled_from(METHODS), body)
+    return st.tuples(
+        text | st.text(st.sampled_from(BARE)),
+        st.lists(st.tuples(text, text), max_size=4),
+        st.sampled_from(METHODS),
+        body,
+    )
 
 
 @given(records(st.characters(exclude_categories=["Cs"])))
@@ -59,9 +81,16 @@ def test_matches_the_python_renderer(record):
 
 def bash_words(records):
     """Runs the command lines in one bash, with curl a function printing its arguments."""
-    script = "curl() { printf '%s\\0' \"$#\" \"$@\"; }\n" + "".join(render(*r) + "\n" for r in records)
-    done = subprocess.run(["bash", "--norc", "--noprofile"], input=script.encode(), capture_output=True,
-                          env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}, timeout=60)
+    script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "".join(
+        render(*r) + "\n" for r in records
+    )
+    done = subprocess.run(
+        ["bash", "--norc", "--noprofile"],
+        input=script.encode(),
+        capture_output=True,
+        env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"},
+        timeout=60,
+    )
     assert done.returncode == 0 and done.stderr == b"", done.stderr
     fields, calls = done.stdout.split(b"\0")[:-1], []
     while fields:
@@ -72,6 +101,12 @@ def bash_words(records):
 
 
 @example([r for r, _ in CASES])
-@given(st.lists(records(st.characters(exclude_categories=["Cs"], exclude_characters="\0")), min_size=1, max_size=8))
+@given(
+    st.lists(
+        records(st.characters(exclude_categories=["Cs"], exclude_characters="\0")),
+        min_size=1,
+        max_size=8,
+    )
+)
 def test_bash_reads_back_exactly_the_fields(batch):
     assert bash_words(batch) == [curl_words(*r) for r in batch]

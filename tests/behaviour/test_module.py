@@ -10,11 +10,11 @@ import sysconfig
 import weakref
 
 import pytest
+from support.cases import METHODS as NAMES
+from support.child import run_child
 
 import pemrik
-from support.child import run_child
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
-from support.cases import METHODS as NAMES
 
 CLASSES = [Pemrik, PemrikCollection, HTTPMETHOD]
 MEMBERS = [getattr(HTTPMETHOD, n) for n in NAMES]
@@ -25,31 +25,61 @@ HEAPTYPE, UNWANTED = 1 << 9, (1 << 10) | (1 << 14) | (1 << 8) | (1 << 4) | (1 <<
 
 def test_module_object():
     assert pemrik.__doc__ == "" and type(pemrik.__doc__) is str
-    assert pemrik.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"] and type(pemrik.__all__) is list
+    assert (
+        pemrik.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
+        and type(pemrik.__all__) is list
+    )
     assert [k for k in vars(pemrik) if not k.startswith("__")] == pemrik.__all__
     assert [getattr(pemrik, n) for n in pemrik.__all__] == CLASSES
     assert os.path.basename(pemrik.__file__) == "pemrik" + sysconfig.get_config_var("EXT_SUFFIX")
 
 
-@pytest.mark.parametrize("cls, doc, signature, own, instance", [
-    (Pemrik, "", "(url, headers, method, body=None)", {"get_request_command": "($self)"}, Pemrik("/u", [], GET)),
-    (PemrikCollection, "", "(collection=None)",
-     {"add_request": "($self, pemrik)", "get_collection": "($self)", "export_collection": "($self)"},
-     PemrikCollection()),
-    (HTTPMETHOD, None, None, dict.fromkeys(NAMES), POST),
-], ids=lambda v: getattr(v, "__name__", ""))
+@pytest.mark.parametrize(
+    "cls, doc, signature, own, instance",
+    [
+        (
+            Pemrik,
+            "",
+            "(url, headers, method, body=None)",
+            {"get_request_command": "($self)"},
+            Pemrik("/u", [], GET),
+        ),
+        (
+            PemrikCollection,
+            "",
+            "(collection=None)",
+            {
+                "add_request": "($self, pemrik)",
+                "get_collection": "($self)",
+                "export_collection": "($self)",
+            },
+            PemrikCollection(),
+        ),
+        (HTTPMETHOD, None, None, dict.fromkeys(NAMES), POST),
+    ],
+    ids=lambda v: getattr(v, "__name__", ""),
+)
 def test_class_description(cls, doc, signature, own, instance):
     name = cls.__name__
-    assert (cls.__qualname__, cls.__module__, repr(cls)) == (name, "builtins", f"<class 'builtins.{name}'>")
+    assert (cls.__qualname__, cls.__module__, repr(cls)) == (
+        name,
+        "builtins",
+        f"<class 'builtins.{name}'>",
+    )
     assert cls.__bases__ == (object,) and cls.__doc__ == doc and cls.__text_signature__ == signature
     assert [k for k in vars(cls) if not k.startswith("__")] == list(own)
     for k, sig in own.items():
         if sig:
             assert (getattr(cls, k).__text_signature__, getattr(cls, k).__doc__) == (sig, None)
     assert cls.__flags__ & HEAPTYPE and not cls.__flags__ & UNWANTED
-    assert cls.__dictoffset__ == 0 and cls.__weakrefoffset__ == 0 and not hasattr(instance, "__dict__")
-    for refused, error in [(lambda: type("Sub", (cls,), {}), TypeError), (lambda: weakref.ref(instance), TypeError),
-                           (lambda: setattr(instance, "anything", 1), AttributeError)]:
+    assert (
+        cls.__dictoffset__ == 0 and cls.__weakrefoffset__ == 0 and not hasattr(instance, "__dict__")
+    )
+    for refused, error in [
+        (lambda: type("Sub", (cls,), {}), TypeError),
+        (lambda: weakref.ref(instance), TypeError),
+        (lambda: setattr(instance, "anything", 1), AttributeError),
+    ]:
         with pytest.raises(error):
             refused()
 
@@ -98,8 +128,9 @@ def test_refcounts_of_classes_and_members_unchanged():
 
 
 def test_exports_only_the_entry_point():
-    out = subprocess.run(["nm", "-D", "--defined-only", pemrik.__file__],
-                         capture_output=True, text=True, check=True).stdout
+    out = subprocess.run(
+        ["nm", "-D", "--defined-only", pemrik.__file__], capture_output=True, text=True, check=True
+    ).stdout
     assert [line.split()[-1] for line in out.splitlines() if line.strip()] == ["PyInit_pemrik"]
 
 
@@ -131,10 +162,21 @@ def test_member_texts_value_and_equality(value, m):
 
 
 UNSUPPORTED = {
-    "lt": lambda m: m < POST, "ge": lambda m: m >= POST, "gt int": lambda m: m > 0, "rev le": lambda m: 0 <= m,
-    "hash": hash, "set": lambda m: {m}, "index": operator.index, "list index": lambda m: [0, 1][m],
-    "float": float, "add": lambda m: m + 1, "or": lambda m: m | POST, "len": len, "iter": iter,
-    "call": lambda m: m(), "format spec": lambda m: format(m, "s"),
+    "lt": lambda m: m < POST,
+    "ge": lambda m: m >= POST,
+    "gt int": lambda m: m > 0,
+    "rev le": lambda m: 0 <= m,
+    "hash": hash,
+    "set": lambda m: {m},
+    "index": operator.index,
+    "list index": lambda m: [0, 1][m],
+    "float": float,
+    "add": lambda m: m + 1,
+    "or": lambda m: m | POST,
+    "len": len,
+    "iter": iter,
+    "call": lambda m: m(),
+    "format spec": lambda m: format(m, "s"),
 }
 
 
@@ -149,7 +191,10 @@ def test_no_constructor():
         for make in (HTTPMETHOD, lambda *a, **k: HTTPMETHOD.__new__(HTTPMETHOD, *a, **k)):
             with pytest.raises(TypeError) as info:
                 make(*args, **kwargs)
-            assert type(info.value) is TypeError and str(info.value) == "No constructor defined for HTTPMETHOD"
+            assert (
+                type(info.value) is TypeError
+                and str(info.value) == "No constructor defined for HTTPMETHOD"
+            )
 
 
 # Pemrik
@@ -164,13 +209,20 @@ def test_any_mix_of_positional_and_keyword_arguments():
         args = [FIELDS[n] for n in names[:positional]]
         for order in itertools.permutations(names[positional:]):
             assert Pemrik(*args, **{n: FIELDS[n] for n in order}).get_request_command() == EXPECTED
-    assert Pemrik.__new__(Pemrik, "/items", FIELDS["headers"], body="x", method=POST).get_request_command() == EXPECTED
+    assert (
+        Pemrik.__new__(
+            Pemrik, "/items", FIELDS["headers"], body="x", method=POST
+        ).get_request_command()
+        == EXPECTED
+    )
 
 
 def test_absent_and_empty_body_differ():
     for extra, tail in [({}, ""), ({"body": None}, ""), ({"body": ""}, " -d ''")]:
         assert Pemrik("/u", [], GET, **extra).get_request_command() == "curl -X GET /u" + tail
-        assert Pemrik("/u", [], GET, *extra.values()).get_request_command() == "curl -X GET /u" + tail
+        assert (
+            Pemrik("/u", [], GET, *extra.values()).get_request_command() == "curl -X GET /u" + tail
+        )
 
 
 def test_request_is_a_deep_copy_and_has_no_fields():
@@ -190,7 +242,12 @@ def test_request_is_a_deep_copy_and_has_no_fields():
 def test_identity_comparison_and_no_method_arguments():
     a, b = Pemrik("/u", [], GET), Pemrik("/u", [], GET)
     assert a == a and a != b and len({a, b}) == 2
-    for call in (lambda: a < b, lambda: a.get_request_command(1), lambda: a.get_request_command(x=1),
-                 lambda: Pemrik.get_request_command(5), Pemrik.get_request_command):
+    for call in (
+        lambda: a < b,
+        lambda: a.get_request_command(1),
+        lambda: a.get_request_command(x=1),
+        lambda: Pemrik.get_request_command(5),
+        Pemrik.get_request_command,
+    ):
         with pytest.raises(TypeError):
             call()

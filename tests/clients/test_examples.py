@@ -7,7 +7,6 @@ import sys
 from pathlib import Path
 
 import pytest
-
 from support.postman import schema_errors
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
@@ -15,29 +14,45 @@ pytestmark = pytest.mark.skipif(not EXAMPLES.is_dir(), reason="no examples folde
 
 
 def run(name, *args, cwd):
-    done = subprocess.run([sys.executable, str(EXAMPLES / name), *map(str, args)], cwd=cwd,
-                          capture_output=True, text=True, timeout=120)
+    done = subprocess.run(
+        [sys.executable, str(EXAMPLES / name), *map(str, args)],
+        cwd=cwd,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     return done.stdout.splitlines()
 
 
 def items(text):
     assert schema_errors(text) == []
-    return [(r["method"], r["url"]["raw"], [(h["key"], h["value"]) for h in r["header"]], r["body"]["raw"])
-            for r in (i["request"] for i in json.loads(text)["item"])]
+    return [
+        (
+            r["method"],
+            r["url"]["raw"],
+            [(h["key"], h["value"]) for h in r["header"]],
+            r["body"]["raw"],
+        )
+        for r in (i["request"] for i in json.loads(text)["item"])
+    ]
 
 
 def test_demo(tmp_path):
     out = run("demo.py", cwd=tmp_path)
     assert [line.split()[2] for line in out[1:4]] == ["GET", "POST", "DELETE"]
-    exported = "\n".join(out[out.index("exported collection (compact JSON, shown indented):") + 1:])
+    exported = "\n".join(
+        out[out.index("exported collection (compact JSON, shown indented):") + 1 :]
+    )
     assert [m for m, *_ in items(exported)] == ["GET", "POST", "DELETE"]
 
 
 def test_from_http_clients(tmp_path):
     out = run("from_http_clients.py", cwd=tmp_path)
     assert [(m, u) for m, u, *_ in items(out[-1])] == [
-        ("POST", "http://127.0.0.1:8080/api/items?tag=new"), ("PUT", "https://127.0.0.1/api/items/7")]
+        ("POST", "http://127.0.0.1:8080/api/items?tag=new"),
+        ("PUT", "https://127.0.0.1/api/items/7"),
+    ]
 
 
 def test_record_session(tmp_path):
@@ -46,12 +61,16 @@ def test_record_session(tmp_path):
     assert out[-1] == f"written: {tmp_path / 'session.json'}"
     assert [line.split()[2] for line in out[:-1]] == ["GET", "POST", "PUT", "DELETE"]
     assert [(m, u.split("/", 3)[-1], b) for m, u, _, b in recorded] == [
-        ("GET", "api/items?tag=new", ""), ("POST", "api/items", '{"id":7,"name":"it\'s here"}'),
-        ("PUT", "api/items/7", "plain text"), ("DELETE", "api/items/7", "")]
+        ("GET", "api/items?tag=new", ""),
+        ("POST", "api/items", '{"id":7,"name":"it\'s here"}'),
+        ("PUT", "api/items/7", "plain text"),
+        ("DELETE", "api/items/7", ""),
+    ]
     assert all(u.startswith("http://127.0.0.1:") for _, u, _, _ in recorded)
     # the headers each client really sent, its own included
-    assert [dict(h).get("User-Agent", "").split("/")[0] for _, _, h, _ in recorded] == \
-        ["python-httpx"] * 2 + ["python-requests"] * 2
+    assert [dict(h).get("User-Agent", "").split("/")[0] for _, _, h, _ in recorded] == [
+        "python-httpx"
+    ] * 2 + ["python-requests"] * 2
     assert ("X-Trace", "1") in recorded[2][2]
 
 
@@ -59,14 +78,22 @@ def test_from_har(tmp_path):
     har = EXAMPLES / "session.har"
     out = run("from_har.py", har, tmp_path / "har.json", cwd=tmp_path)
     entries = [e["request"] for e in json.loads(har.read_text(encoding="utf-8"))["log"]["entries"]]
-    expected = [(r["method"], r["url"], [(h["name"], h["value"]) for h in r["headers"] if h["name"][0] != ":"],
-                 r.get("postData", {}).get("text", "")) for r in entries]
+    expected = [
+        (
+            r["method"],
+            r["url"],
+            [(h["name"], h["value"]) for h in r["headers"] if h["name"][0] != ":"],
+            r.get("postData", {}).get("text", ""),
+        )
+        for r in entries
+    ]
     assert items((tmp_path / "har.json").read_text(encoding="utf-8")) == expected
     assert out == [
         "curl -X GET 'https://shop.example/api/items?tag=new&q=caf%C3%A9' -H \"accept: application/json\" "
-        "-H \"accept-language: de-CH,de;q=0.9\"",
-        "curl -X POST https://shop.example/api/items/ -H \"content-type: application/json\" "
-        "-H \"x-note: it's \\\"quoted\\\"\" -d '{\"id\":7,\"name\":\"Grüße\"}'",
-        "curl -X DELETE http://127.0.0.1:8080/api/items/7 -H \"Host: 127.0.0.1:8080\" "
-        "-H \"Authorization: Bearer \\$TOKEN\"",
-        f"written: {tmp_path / 'har.json'}"]
+        '-H "accept-language: de-CH,de;q=0.9"',
+        'curl -X POST https://shop.example/api/items/ -H "content-type: application/json" '
+        '-H "x-note: it\'s \\"quoted\\"" -d \'{"id":7,"name":"Grüße"}\'',
+        'curl -X DELETE http://127.0.0.1:8080/api/items/7 -H "Host: 127.0.0.1:8080" '
+        '-H "Authorization: Bearer \\$TOKEN"',
+        f"written: {tmp_path / 'har.json'}",
+    ]

@@ -10,13 +10,13 @@ import re
 from typing import NamedTuple
 
 import pytest
-from hypothesis import Phase, given, settings, strategies as st
-
-from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from hypothesis import Phase, given, settings
+from hypothesis import strategies as st
 from support.cases import METHODS
 from support.postman import conforms, newman_command, run_newman, unavailable
 from support.servers import RecordingServer, self_signed_context
 
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 # ---- what newman changes -------------------------------------------------------
 
@@ -33,8 +33,12 @@ ADDED = [
     ("connection", re.compile(rb"keep-alive")),
     ("content-length", None),  # the body's length in bytes
 ]
-BODY_DROPPED = {"GET", "HEAD"}               # newman sends these without the body
-LENGTH_WHEN_EMPTY = {"POST", "PUT", "PATCH"}  # and these with Content-Length: 0 when the body is empty
+BODY_DROPPED = {"GET", "HEAD"}  # newman sends these without the body
+LENGTH_WHEN_EMPTY = {
+    "POST",
+    "PUT",
+    "PATCH",
+}  # and these with Content-Length: 0 when the body is empty
 # Percent-encoded (as UTF-8 bytes) in the url's path and in its query; so is every
 # control character and every character outside ASCII.
 PATH_ENCODED = set(' "<>`{}')
@@ -42,8 +46,11 @@ QUERY_ENCODED = set(" \"'<>")
 TOKEN = re.compile(r"[!#$%&'*+\-.^_`|~0-9A-Za-z]+")
 VALUE = re.compile(r"[\t\x20-\x7e\x80-\xff]*")
 ARRAY_INDEX = re.compile(r"0|[1-9][0-9]*")
-DYNAMIC = {"{{$guid}}": rb"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}",
-           "{{$timestamp}}": rb"[0-9]{10}", "{{$randomInt}}": rb"[0-9]{1,4}"}
+DYNAMIC = {
+    "{{$guid}}": rb"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}",
+    "{{$timestamp}}": rb"[0-9]{10}",
+    "{{$randomInt}}": rb"[0-9]{1,4}",
+}
 
 
 class Sent(NamedTuple):
@@ -52,21 +59,27 @@ class Sent(NamedTuple):
     target: bytes
     headers: list[tuple[bytes, bytes | re.Pattern]]
     body: bytes | re.Pattern
-    refused: str | None   # the error newman reports instead of sending, if any
+    refused: str | None  # the error newman reports instead of sending, if any
 
 
 def percent_encoded(text, encoded):
-    return "".join("".join("%%%02X" % b for b in ch.encode()) if ch in encoded or ord(ch) < 0x21 or ord(ch) >= 0x7F
-                   else ch for ch in text)
+    return "".join(
+        "".join("%%%02X" % b for b in ch.encode())
+        if ch in encoded or ord(ch) < 0x21 or ord(ch) >= 0x7F
+        else ch
+        for ch in text
+    )
 
 
 def target_sent(url):
     """The request target newman writes for a url cut by the export."""
     rest = "/" + "/".join(url.split("/")[3:])
-    rest = rest.split("#", 1)[0]                  # the fragment stays behind
+    rest = rest.split("#", 1)[0]  # the fragment stays behind
     path, mark, query = rest.partition("?")
-    path = path.replace("\\", "/")                # a backslash in the path is a slash
-    return (percent_encoded(path, PATH_ENCODED) + mark + percent_encoded(query, QUERY_ENCODED)).encode()
+    path = path.replace("\\", "/")  # a backslash in the path is a slash
+    return (
+        percent_encoded(path, PATH_ENCODED) + mark + percent_encoded(query, QUERY_ENCODED)
+    ).encode()
 
 
 def text_sent(text, encoding):
@@ -89,7 +102,9 @@ def headers_sent(headers):
     for name, value in headers:
         if name not in ("", "__proto__"):
             groups.setdefault(name, []).append(value)
-    numeric = sorted((n for n in groups if ARRAY_INDEX.fullmatch(n) and int(n) < 2**32 - 1), key=int)
+    numeric = sorted(
+        (n for n in groups if ARRAY_INDEX.fullmatch(n) and int(n) < 2**32 - 1), key=int
+    )
     folded = []
     for name in numeric + [n for n in groups if n not in numeric]:
         same = [i for i, (n, _) in enumerate(folded) if n.lower() == name.lower()]
@@ -115,16 +130,29 @@ def as_sent(url, headers, method, body, host):
     given = {n.lower() for n, _ in own}
     sent_body = text_sent(body, "utf-8")
     for name, value in ADDED:
-        if name in given or (name == "content-type" and not body) or \
-                (name == "content-length" and not body and method not in LENGTH_WHEN_EMPTY):
+        if (
+            name in given
+            or (name == "content-type" and not body)
+            or (name == "content-length" and not body and method not in LENGTH_WHEN_EMPTY)
+        ):
             continue
         if name == "host":
             value = host.encode()
         elif name == "content-length":
-            value = str(len(body.encode())).encode() if isinstance(sent_body, bytes) else re.compile(rb"\d+")
+            value = (
+                str(len(body.encode())).encode()
+                if isinstance(sent_body, bytes)
+                else re.compile(rb"\d+")
+            )
         sent_headers.append((name.encode(), value))
-    return Sent(scheme, method.encode(), target_sent(url), sent_headers, sent_body,
-                "ECONNRESET" if method == "CONNECT" else None)  # the test server hangs up on CONNECT
+    return Sent(
+        scheme,
+        method.encode(),
+        target_sent(url),
+        sent_headers,
+        sent_body,
+        "ECONNRESET" if method == "CONNECT" else None,
+    )  # the test server hangs up on CONNECT
 
 
 def same(expected, got):
@@ -136,8 +164,12 @@ def same(expected, got):
 def headers_match(expected, got):
     """Names as given (newman's own in any case), each value after one blank."""
     return len(expected) == len(got) and all(
-        n.lower() == m.lower() and (n == m or n.decode() in dict(ADDED)) and w[:1] == b" " and same(v, w[1:])
-        for (n, v), (m, w) in zip(expected, got))
+        n.lower() == m.lower()
+        and (n == m or n.decode() in dict(ADDED))
+        and w[:1] == b" "
+        and same(v, w[1:])
+        for (n, v), (m, w) in zip(expected, got)
+    )
 
 
 # ---- the replay ----------------------------------------------------------------
@@ -153,14 +185,20 @@ def replay(tmp_path_factory):
     if tls is None:
         unavailable("openssl is missing: the https cases need a self-signed certificate")
     hang_up = frozenset({b"CONNECT"})
-    with RecordingServer(hang_up_on=hang_up) as plain, RecordingServer(tls, hang_up_on=hang_up) as secure:
+    with (
+        RecordingServer(hang_up_on=hang_up) as plain,
+        RecordingServer(tls, hang_up_on=hang_up) as secure,
+    ):
         servers = {"http": plain, "https": secure}
 
         def run(cases):
-            cases = [(servers[scheme].base + rest, headers, method, body)
-                     for scheme, method, rest, headers, body in cases]
-            text = PemrikCollection([Pemrik(u, h, getattr(HTTPMETHOD, m), b) for u, h, m, b in cases]) \
-                .export_collection()
+            cases = [
+                (servers[scheme].base + rest, headers, method, body)
+                for scheme, method, rest, headers, body in cases
+            ]
+            text = PemrikCollection(
+                [Pemrik(u, h, getattr(HTTPMETHOD, m), b) for u, h, m, b in cases]
+            ).export_collection()
             assert conforms(text)
             for server in servers.values():
                 server.take()
@@ -173,8 +211,11 @@ def replay(tmp_path_factory):
             arrived = 0
             for scheme, server in servers.items():
                 got = server.take()
-                want = [(s, c) for s, c in zip(expected, cases)
-                        if s.scheme == scheme and s.refused in (None, "ECONNRESET")]
+                want = [
+                    (s, c)
+                    for s, c in zip(expected, cases)
+                    if s.scheme == scheme and s.refused in (None, "ECONNRESET")
+                ]
                 assert [r.target for r in got] == [s.target for s, _ in want], scheme
                 for (s, case), r in zip(want, got):
                     assert r.method == s.method, case
@@ -190,7 +231,11 @@ def replay(tmp_path_factory):
 LATIN = "\x80é\xff"
 CASES = [
     # every method, with and without a body
-    *[("http", m, f"/m/{m}", [("X-M", m)], body) for m in METHODS for body in (f"body of {m}", None)],
+    *[
+        ("http", m, f"/m/{m}", [("X-M", m)], body)
+        for m in METHODS
+        for body in (f"body of {m}", None)
+    ],
     *[("https", m, f"/tls/{m}?q=1", [("X-M", m)], "é") for m in METHODS],
     ("http", "POST", "/empty", [], ""),
     ("http", "DELETE", "/empty", [], ""),
@@ -199,27 +244,76 @@ CASES = [
     ("http", "GET", "", [], None),
     ("http", "PUT", "//a//b//", [], "x"),
     ("http", "GET", "/api/items?id=7&id=8&b=&c&=d&e=f=g&sp=%20x+y&pct=%zz&u=é中😀", [], None),
-    ("http", "GET", "/p !\"$%&'()*+,-.:;<=>@[\\]^_`{|}~é?q !\"$%&'()*+,-.:;<=>@[\\]^_`{|}~é?/", [], None),
+    (
+        "http",
+        "GET",
+        "/p !\"$%&'()*+,-.:;<=>@[\\]^_`{|}~é?q !\"$%&'()*+,-.:;<=>@[\\]^_`{|}~é?/",
+        [],
+        None,
+    ),
     ("http", "GET", "/ctl\x01\x1f\x7f\t?c=\x01\x1f\x7f\t", [], None),
     ("http", "GET", "/dots/./x/../y/..", [], None),
     ("http", "GET", "/a?b/c?d#frag?x", [], None),
     ("http", "GET", "/q?#", [], None),
-    ("https", "PATCH", "/a//b/?x=1&y=2#f", [("Accept", "application/json")], "{\"id\": 7}"),
+    ("https", "PATCH", "/a//b/?x=1&y=2#f", [("Accept", "application/json")], '{"id": 7}'),
     # headers: quotes, backslashes, Latin-1, empty values, duplicates in any case
-    ("http", "POST", "/h", [("X-Q", "it's \"quoted\" \\ \\n"), ("X-L", LATIN), ("X-E", ""),
-                            ("X-Sp", " padded\t"), ("X-Dup", "1"), ("X-Dup", "2")], "ü\x00\r\n"),
+    (
+        "http",
+        "POST",
+        "/h",
+        [
+            ("X-Q", 'it\'s "quoted" \\ \\n'),
+            ("X-L", LATIN),
+            ("X-E", ""),
+            ("X-Sp", " padded\t"),
+            ("X-Dup", "1"),
+            ("X-Dup", "2"),
+        ],
+        "ü\x00\r\n",
+    ),
     ("http", "GET", "/h", [("X-L", LATIN), ("X-E", "")], None),
-    ("http", "GET", "/case", [("A", "1"), ("B", "2"), ("a", "3"), ("b", "4"), ("A", "5"), ("C", "6")], None),
+    (
+        "http",
+        "GET",
+        "/case",
+        [("A", "1"), ("B", "2"), ("a", "3"), ("b", "4"), ("A", "5"), ("C", "6")],
+        None,
+    ),
     ("http", "GET", "/case", [("A", "1"), ("B", "2"), ("a", "3")], None),
-    ("http", "GET", "/index", [("X", "1"), ("2", "2"), ("1", "3"), ("01", "4"), ("4294967295", "5"),
-                               ("4294967294", "6")], None),
+    (
+        "http",
+        "GET",
+        "/index",
+        [("X", "1"), ("2", "2"), ("1", "3"), ("01", "4"), ("4294967295", "5"), ("4294967294", "6")],
+        None,
+    ),
     ("http", "GET", "/lost", [("", "no name"), ("__proto__", "p"), ("constructor", "c")], None),
     # the request's own spelling of what newman would add
-    ("http", "POST", "/own", [("host", "example.test"), ("User-Agent", "me"), ("content-type", "a/b"),
-                              ("Accept", ""), ("Connection", "close"), ("Accept-Encoding", "identity"),
-                              ("Cache-Control", "max-age=0"), ("Postman-Token", "t"), ("Content-Length", "1")], "y"),
+    (
+        "http",
+        "POST",
+        "/own",
+        [
+            ("host", "example.test"),
+            ("User-Agent", "me"),
+            ("content-type", "a/b"),
+            ("Accept", ""),
+            ("Connection", "close"),
+            ("Accept-Encoding", "identity"),
+            ("Cache-Control", "max-age=0"),
+            ("Postman-Token", "t"),
+            ("Content-Length", "1"),
+        ],
+        "y",
+    ),
     # Postman's variables: dynamic ones get fresh values, unknown names stay
-    ("http", "POST", "/vars/{{unknown}}", [("X-V", "{{$guid}} {{unknown}}")], "{{$timestamp}}/{{$randomInt}}"),
+    (
+        "http",
+        "POST",
+        "/vars/{{unknown}}",
+        [("X-V", "{{$guid}} {{unknown}}")],
+        "{{$timestamp}}/{{$randomInt}}",
+    ),
     # what newman refuses to send
     ("http", "POST", "/refused", [("X-C", "中")], "x"),
     ("http", "POST", "/refused", [("X-C", "a\x01b")], "x"),
@@ -237,24 +331,42 @@ def test_hard_cases(replay):
 
 # ---- generated cases ---------------------------------------------------------------
 
+
 def no_variables(text):
     return "{{" not in text
 
 
-url_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x7E) | st.sampled_from("\t\x01é中😀/?#\\"),
-                   max_size=16).filter(no_variables)
-names = st.sampled_from(["X-A", "x-a", "X-a", "B", "b", "1", "2", "10", "01", "", "__proto__"]) \
-    | st.text(st.sampled_from("!#$%&'*+-.^_`|~09azAZ"), min_size=1, max_size=6)
-names = names.filter(lambda n: n.lower() not in dict(ADDED) and n.lower() not in ("expect", "transfer-encoding"))
-values = st.text(st.sampled_from("\t !\"'\\aZ~{}") | st.characters(min_codepoint=0x80, max_codepoint=0xFF),
-                 max_size=10).filter(no_variables)
-bodies = st.none() | st.text(st.characters(exclude_categories=["Cs"]), max_size=20).filter(no_variables)
-requests = st.tuples(st.sampled_from(["http", "https"]), st.sampled_from(METHODS), url_text.map("/".__add__),
-                     st.lists(st.tuples(names, values), max_size=5), bodies)
+url_text = st.text(
+    st.characters(min_codepoint=0x20, max_codepoint=0x7E) | st.sampled_from("\t\x01é中😀/?#\\"),
+    max_size=16,
+).filter(no_variables)
+names = st.sampled_from(
+    ["X-A", "x-a", "X-a", "B", "b", "1", "2", "10", "01", "", "__proto__"]
+) | st.text(st.sampled_from("!#$%&'*+-.^_`|~09azAZ"), min_size=1, max_size=6)
+names = names.filter(
+    lambda n: n.lower() not in dict(ADDED) and n.lower() not in ("expect", "transfer-encoding")
+)
+values = st.text(
+    st.sampled_from("\t !\"'\\aZ~{}") | st.characters(min_codepoint=0x80, max_codepoint=0xFF),
+    max_size=10,
+).filter(no_variables)
+bodies = st.none() | st.text(st.characters(exclude_categories=["Cs"]), max_size=20).filter(
+    no_variables
+)
+requests = st.tuples(
+    st.sampled_from(["http", "https"]),
+    st.sampled_from(METHODS),
+    url_text.map("/".__add__),
+    st.lists(st.tuples(names, values), max_size=5),
+    bodies,
+)
 
 
 # One newman run per example, and no shrinking: each step would start node again.
-@settings(max_examples=max(3, settings().max_examples // 15), phases=[Phase.explicit, Phase.reuse, Phase.generate])
+@settings(
+    max_examples=max(3, settings().max_examples // 15),
+    phases=[Phase.explicit, Phase.reuse, Phase.generate],
+)
 @given(st.lists(requests, min_size=10, max_size=30))
 def test_generated_collections(replay, cases):
     replay(cases)

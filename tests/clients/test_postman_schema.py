@@ -6,16 +6,18 @@ be refused, so that a passing check means something."""
 import json
 
 import pytest
-
-from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 from support.cases import METHODS
 from support.postman import conforms, schema_errors
+
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
 
 
 def worked_example() -> str:
-    c = PemrikCollection([Pemrik("http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], GET)])
+    c = PemrikCollection(
+        [Pemrik("http://127.0.0.1:8080/api/items?id=7", [("Accept", "application/json")], GET)]
+    )
     c.add_request(Pemrik("https://127.0.0.1/api/items/", [], POST, '{"id":7}'))
     return c.export_collection()
 
@@ -25,12 +27,26 @@ COLLECTIONS = {
     "never held a list": lambda: PemrikCollection().export_collection(),
     "empty list": lambda: PemrikCollection([]).export_collection(),
     "every method, duplicate and empty headers, empty and absent bodies": lambda: PemrikCollection(
-        [Pemrik("http://h:1//a//?q=1#f", [("A", "1"), ("A", ""), ("", "")], m, b)
-         for m in (getattr(HTTPMETHOD, n) for n in METHODS)
-         for b in (None, "", "{\"é\": \"\\u0000\"}")]).export_collection(),
-    "odd urls": lambda: PemrikCollection([Pemrik(u, [], GET) for u in (
-        "//", "x://", "file:///x/y", "a//b//c", "h://a/b?u=http://c#f", "http://[::1]:8080/",
-        "it's /\u00e9/\U0001F600/\x00")]).export_collection(),
+        [
+            Pemrik("http://h:1//a//?q=1#f", [("A", "1"), ("A", ""), ("", "")], m, b)
+            for m in (getattr(HTTPMETHOD, n) for n in METHODS)
+            for b in (None, "", '{"é": "\\u0000"}')
+        ]
+    ).export_collection(),
+    "odd urls": lambda: PemrikCollection(
+        [
+            Pemrik(u, [], GET)
+            for u in (
+                "//",
+                "x://",
+                "file:///x/y",
+                "a//b//c",
+                "h://a/b?u=http://c#f",
+                "http://[::1]:8080/",
+                "it's /\u00e9/\U0001f600/\x00",
+            )
+        ]
+    ).export_collection(),
 }
 
 
@@ -47,13 +63,26 @@ def broken(change):
     return json.dumps(document)
 
 
-@pytest.mark.parametrize("text, where", [
-    (broken(lambda d: d["info"].pop("schema")), ""),
-    (broken(lambda d: d.update(item={})), "item"),
-    (broken(lambda d: d["item"][0]["request"].update(header={"Accept": "application/json"})), "item/0"),
-    (broken(lambda d: d["item"][1]["request"]["url"].update(path=7)), "item/1"),
-    (broken(lambda d: d["item"][0]["request"].update(method=0)), "item/0"),
-], ids=["info without schema", "item an object", "header an object", "path a number", "method a number"])
+@pytest.mark.parametrize(
+    "text, where",
+    [
+        (broken(lambda d: d["info"].pop("schema")), ""),
+        (broken(lambda d: d.update(item={})), "item"),
+        (
+            broken(lambda d: d["item"][0]["request"].update(header={"Accept": "application/json"})),
+            "item/0",
+        ),
+        (broken(lambda d: d["item"][1]["request"]["url"].update(path=7)), "item/1"),
+        (broken(lambda d: d["item"][0]["request"].update(method=0)), "item/0"),
+    ],
+    ids=[
+        "info without schema",
+        "item an object",
+        "header an object",
+        "path a number",
+        "method a number",
+    ],
+)
 def test_a_document_that_breaks_the_schema_is_refused(text, where):
     json.loads(text)  # valid JSON all the same
     errors = schema_errors(text)

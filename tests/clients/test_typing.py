@@ -27,8 +27,9 @@ class Sub(PemrikCollection): ...
 def run(*args, cwd):
     # Outside the source tree, so that only installed files are seen.
     env = {k: v for k, v in os.environ.items() if k not in ("MYPYPATH", "PYTHONPATH")}
-    return subprocess.run([sys.executable, "-m", *args], cwd=cwd, env=env, capture_output=True, text=True,
-                          timeout=600)
+    return subprocess.run(
+        [sys.executable, "-m", *args], cwd=cwd, env=env, capture_output=True, text=True, timeout=600
+    )
 
 
 def test_stubs_match_the_module(tmp_path):
@@ -40,7 +41,16 @@ def test_stubs_match_the_module(tmp_path):
 def test_mypy_strict(tmp_path):
     (tmp_path / "misuse.py").write_text(MISUSE)
     out = run("mypy", "--strict", str(EXAMPLES), "misuse.py", cwd=tmp_path).stdout
-    assert re.findall(r'Revealed type is "(?:builtins\.)?(.*)"', out) == \
-        ["pemrik.HTTPMETHOD", "list[pemrik.Pemrik] | None", "str"], out
-    assert [int(n) for n in re.findall(r"^misuse\.py:(\d+): error", out, re.M)] == [5, 6, 7, 8, 9], out
+    assert re.findall(r'Revealed type is "(?:builtins\.)?(.*)"', out) == [
+        "pemrik.HTTPMETHOD",
+        "list[pemrik.Pemrik] | None",
+        "str",
+    ], out
+    assert [int(n) for n in re.findall(r"^misuse\.py:(\d+): error", out, re.M)] == [
+        5,
+        6,
+        7,
+        8,
+        9,
+    ], out
     assert "Found 5 errors in 1 file" in out, out

@@ -26,15 +26,15 @@ namespace {
 
 int failures = 0;
 
-#define CHECK(cond, ...)                                                    \
-    do {                                                                    \
-        if (!(cond)) {                                                      \
-            if (++failures <= 20) {                                         \
+#define CHECK(cond, ...)                                                             \
+    do {                                                                             \
+        if (!(cond)) {                                                               \
+            if (++failures <= 20) {                                                  \
                 std::printf("%s:%d: CHECK(%s) failed: ", __FILE__, __LINE__, #cond); \
-                std::printf(__VA_ARGS__);                                   \
-                std::printf("\n");                                          \
-            }                                                               \
-        }                                                                   \
+                std::printf(__VA_ARGS__);                                            \
+                std::printf("\n");                                                   \
+            }                                                                        \
+        }                                                                            \
     } while (0)
 
 using namespace pemrik;
@@ -70,7 +70,8 @@ void test_find_in(const char* name) {
     sweep(outside(Set), [&](const std::string& s, unsigned char b, std::size_t at) {
         const std::size_t expected = !s.empty() && Set[b] ? at : s.size();
         const std::size_t found = text::find_in<Set>(s.data(), s.data() + s.size()) - s.data();
-        CHECK(found == expected, "find_in<%s> byte 0x%02x at %zu of %zu: %zu", name, b, at, s.size(), found);
+        CHECK(found == expected, "find_in<%s> byte 0x%02x at %zu of %zu: %zu", name, b, at,
+              s.size(), found);
     });
 }
 
@@ -83,7 +84,8 @@ void test_find_byte() {
                 for (char& x : s) x = static_cast<char>(c + 1 + random() % 255);  // any byte but c
                 if (at < n) s[at] = static_cast<char>(c);
                 const std::size_t found =
-                    text::find_byte(s.data(), s.data() + n, static_cast<unsigned char>(c)) - s.data();
+                    text::find_byte(s.data(), s.data() + n, static_cast<unsigned char>(c)) -
+                    s.data();
                 CHECK(found == at, "find_byte 0x%02x at %zu of %zu: %zu", c, at, n, found);
             }
 }
@@ -107,15 +109,17 @@ bool same(const text::Facts& a, const text::Facts& b) {
 }
 
 void test_facts() {
-    for (unsigned char filler : {text::plain_byte, static_cast<unsigned char>('"'), static_cast<unsigned char>(0x01),
-                                 static_cast<unsigned char>(0xC3), static_cast<unsigned char>(' ')})
+    for (unsigned char filler :
+         {text::plain_byte, static_cast<unsigned char>('"'), static_cast<unsigned char>(0x01),
+          static_cast<unsigned char>(0xC3), static_cast<unsigned char>(' ')})
         sweep(filler, [&](const std::string& s, unsigned char b, std::size_t at) {
             const text::Facts expected = facts_by_table(s);
             const text::Facts found = text::facts_of(s);
-            CHECK(same(found, expected), "facts_of: filler 0x%02x, byte 0x%02x at %zu of %zu", filler, b, at,
-                  s.size());
+            CHECK(same(found, expected), "facts_of: filler 0x%02x, byte 0x%02x at %zu of %zu",
+                  filler, b, at, s.size());
             CHECK(text::facts_of(s, false).bare_url, "bare_url found unasked");
-            CHECK(text::facts_of(s, false).json_added == expected.json_added, "facts_of without bare_url");
+            CHECK(text::facts_of(s, false).json_added == expected.json_added,
+                  "facts_of without bare_url");
         });
 }
 
@@ -174,12 +178,14 @@ void test_writers() {
 
             const std::string dq = shell_by_table(s, shell::Place::double_quoted);
             n = shell::put_in_double_quotes(out.data(), s) - out.data();
-            CHECK(out.substr(0, n) == dq && n == s.size() + shell::added_bytes(shell::Place::double_quoted, facts),
+            CHECK(out.substr(0, n) == dq &&
+                      n == s.size() + shell::added_bytes(shell::Place::double_quoted, facts),
                   "put_in_double_quotes: byte 0x%02x at %zu of %zu", b, at, s.size());
 
             const std::string sq = shell_by_table(s, shell::Place::single_quoted);
             n = shell::put_in_single_quotes(out.data(), s) - out.data();
-            CHECK(out.substr(0, n) == sq && n == s.size() + shell::added_bytes(shell::Place::single_quoted, facts),
+            CHECK(out.substr(0, n) == sq &&
+                      n == s.size() + shell::added_bytes(shell::Place::single_quoted, facts),
                   "put_in_single_quotes: byte 0x%02x at %zu of %zu", b, at, s.size());
         });
 }
@@ -214,7 +220,8 @@ void test_url_cut() {
         {"///", true, "", "", 1, "https"},
         {"http://h", true, "h", "", 0, "http"},
         {"http://h/", true, "h", "", 1, "http"},
-        {"https://api.example.com:8443/v1/items/3?x=1", true, "api.example.com:8443", "v1/items/3?x=1", 3, "https"},
+        {"https://api.example.com:8443/v1/items/3?x=1", true, "api.example.com:8443",
+         "v1/items/3?x=1", 3, "https"},
         {"HTTP+x-y.z://h/a//b", true, "h", "a//b", 3, "HTTP+x-y.z"},
         {"1http://h/p", true, "h", "p", 1, "https"},  // a scheme starts with a letter
         {"ht_tp://h/p", true, "h", "p", 1, "https"},
@@ -224,18 +231,20 @@ void test_url_cut() {
     };
     for (const Row& row : rows) {
         const UrlCut cut = cut_url(row.url);
-        CHECK(cut.cuttable == row.cuttable, "cuttable of %.*s", int(row.url.size()), row.url.data());
+        CHECK(cut.cuttable == row.cuttable, "cuttable of %.*s", int(row.url.size()),
+              row.url.data());
         if (!row.cuttable) continue;
-        CHECK(cut.host(row.url) == row.host && cut.path(row.url) == row.path && cut.path_pieces == row.pieces &&
-                  cut.protocol(row.url) == row.protocol,
+        CHECK(cut.host(row.url) == row.host && cut.path(row.url) == row.path &&
+                  cut.path_pieces == row.pieces && cut.protocol(row.url) == row.protocol,
               "cut of %.*s", int(row.url.size()), row.url.data());
         // The record keeps the cut in its notes; a copy keeps them too.
         const Request record(row.url, {}, Method::GET, std::nullopt);
         const Request copy(record);
         for (const Request* r : {&record, &copy, &record}) {
             const UrlCut kept = Known(*r).url_cut();
-            CHECK(kept.cuttable && kept.host_begin == cut.host_begin && kept.host_end == cut.host_end &&
-                      kept.path_pieces == cut.path_pieces && kept.scheme_size == cut.scheme_size,
+            CHECK(kept.cuttable && kept.host_begin == cut.host_begin &&
+                      kept.host_end == cut.host_end && kept.path_pieces == cut.path_pieces &&
+                      kept.scheme_size == cut.scheme_size,
                   "kept cut of %.*s", int(row.url.size()), row.url.data());
         }
     }
@@ -256,7 +265,9 @@ public:
         const char only = common[random_() % common.size()];
         for (char& c : s) {
             const unsigned r = random_() % 8;
-            c = one_byte ? only : r < 6 ? common[random_() % common.size()] : static_cast<char>(random_());
+            c = one_byte ? only
+                : r < 6  ? common[random_() % common.size()]
+                         : static_cast<char>(random_());
         }
         return s;
     }
@@ -276,7 +287,8 @@ public:
         if (!body.empty() && random_() % 5 == 0) body[0] = '@';  // passed with --data-raw
         const bool has_body = random_() % 4 != 0;
         const auto method = static_cast<Method>(random_() % method_count);
-        return Request(url, views, method, has_body ? std::optional<std::string_view>(body) : std::nullopt);
+        return Request(url, views, method,
+                       has_body ? std::optional<std::string_view>(body) : std::nullopt);
     }
 
 private:
@@ -295,9 +307,10 @@ void check_rendering(const char* what, int round, Measure measure, Write write) 
     const text::TextSize size = measure();
     std::string out(size.bytes + 1, '#');
     const char* end = write(out.data());
-    CHECK(end == out.data() + size.bytes && out.back() == '#', "%s %d: measured %zu, wrote %td", what, round,
-          size.bytes, end - out.data());
-    CHECK(size.ascii == all_ascii(std::string_view(out.data(), size.bytes)), "%s %d: ascii flag", what, round);
+    CHECK(end == out.data() + size.bytes && out.back() == '#', "%s %d: measured %zu, wrote %td",
+          what, round, size.bytes, end - out.data());
+    CHECK(size.ascii == all_ascii(std::string_view(out.data(), size.bytes)), "%s %d: ascii flag",
+          what, round);
 }
 
 void test_curl() {
@@ -306,8 +319,9 @@ void test_curl() {
         const Request record = make.record(round % 2);
         // First written before anything is noted, then from the notes.
         for (int pass = 0; pass < 2; ++pass)
-            check_rendering("curl", round, [&] { return curl::measure(record); },
-                            [&](char* out) { return curl::write(record, out); });
+            check_rendering(
+                "curl", round, [&] { return curl::measure(record); },
+                [&](char* out) { return curl::write(record, out); });
         const Request copy(record);
         std::string a(curl::measure(record).bytes, 0), b(curl::measure(copy).bytes, 0);
         curl::write(record, a.data());
@@ -318,16 +332,18 @@ void test_curl() {
 
 void test_export() {
     RandomRecords make(3);
-    check_rendering("export of none", 0, [] { return document::measure(nullptr); },
-                    [](char* out) { return document::write(nullptr, out); });
+    check_rendering(
+        "export of none", 0, [] { return document::measure(nullptr); },
+        [](char* out) { return document::write(nullptr, out); });
     for (int round = 0; round < 300; ++round) {
         std::vector<Request> records;
         const std::size_t n = static_cast<std::size_t>(round % 12);
         for (std::size_t i = 0; i < n; ++i) records.push_back(make.record(true));
         CHECK(!document::first_uncuttable(records), "export %d: an uncuttable url", round);
         for (int pass = 0; pass < 2; ++pass)
-            check_rendering("export", round, [&] { return document::measure(&records); },
-                            [&](char* out) { return document::write(&records, out); });
+            check_rendering(
+                "export", round, [&] { return document::measure(&records); },
+                [&](char* out) { return document::write(&records, out); });
     }
     std::vector<Request> records;
     records.push_back(make.record(true));
@@ -343,12 +359,14 @@ void test_note_saturation() {
             const std::string url = "http://h/" + s;
             const HeaderView header{s, s};
             const Request record(url, std::span(&header, 1), Method::POST, std::string_view(s));
-            check_rendering("saturated curl", int(n), [&] { return curl::measure(record); },
-                            [&](char* out) { return curl::write(record, out); });
+            check_rendering(
+                "saturated curl", int(n), [&] { return curl::measure(record); },
+                [&](char* out) { return curl::write(record, out); });
             std::vector<Request> records;
             records.push_back(Request(record));
-            check_rendering("saturated export", int(n), [&] { return document::measure(&records); },
-                            [&](char* out) { return document::write(&records, out); });
+            check_rendering(
+                "saturated export", int(n), [&] { return document::measure(&records); },
+                [&](char* out) { return document::write(&records, out); });
             const text::Facts facts = text::facts_of(s);
             const Piece value = Known(record).header_value(0);
             const std::size_t json = facts.json_added, shell = facts.double_quoted;

@@ -42,8 +42,12 @@ PyMemAllocatorEx original[3];
 
 PyMemAllocatorEx* of(void* ctx) { return static_cast<PyMemAllocatorEx*>(ctx); }
 void* hook_malloc(void* c, size_t n) { return refuse() ? nullptr : of(c)->malloc(of(c)->ctx, n); }
-void* hook_calloc(void* c, size_t k, size_t n) { return refuse() ? nullptr : of(c)->calloc(of(c)->ctx, k, n); }
-void* hook_realloc(void* c, void* p, size_t n) { return refuse() ? nullptr : of(c)->realloc(of(c)->ctx, p, n); }
+void* hook_calloc(void* c, size_t k, size_t n) {
+    return refuse() ? nullptr : of(c)->calloc(of(c)->ctx, k, n);
+}
+void* hook_realloc(void* c, void* p, size_t n) {
+    return refuse() ? nullptr : of(c)->realloc(of(c)->ctx, p, n);
+}
 void hook_free(void* c, void* p) { of(c)->free(of(c)->ctx, p); }
 
 void report_crash(int sig) {
@@ -75,8 +79,8 @@ PyObject* counts(PyObject*, PyObject*) { return Py_BuildValue("(LL)", counted, r
 PyMethodDef methods[] = {{"call", call, METH_VARARGS, nullptr},
                          {"counts", counts, METH_NOARGS, nullptr},
                          {nullptr, nullptr, 0, nullptr}};
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "oomhelper", nullptr, -1, methods,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "oomhelper", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 

@@ -15,8 +15,8 @@ as different text or a crash.
 import os
 
 import pytest
-
 from support.child import run_child
+
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik
 

@@ -7,7 +7,6 @@ import os
 import sys
 
 import pytest
-
 from support.workflows import OPERATIONS, THROUGH_SEQUENCES, exercise, objects
 
 NAMESPACE = objects(64)
@@ -16,8 +15,12 @@ NAMESPACE = objects(64)
 @pytest.mark.parametrize("name", OPERATIONS + THROUGH_SEQUENCES)
 def test_reference_counts_stay_put(name):
     ns = NAMESPACE
-    objects_ = [*ns["STATIC"], *(ns[k] for k in "URL ASCII HEADERS BODY REQS CUT SURROGATE".split()), *ns["REQS"],
-                *(o for header in ns["HEADERS"] for o in (header, *header))]
+    objects_ = [
+        *ns["STATIC"],
+        *(ns[k] for k in "URL ASCII HEADERS BODY REQS CUT SURROGATE".split()),
+        *ns["REQS"],
+        *(o for header in ns["HEADERS"] for o in (header, *header)),
+    ]
 
     def counts():
         gc.collect()
@@ -26,10 +29,14 @@ def test_reference_counts_stay_put(name):
     exercise([name], ns, 20)
     before = counts()
     exercise([name], ns, 200)
-    assert [(repr(o)[:40], b, a) for o, b, a in zip(objects_, before, counts(), strict=True) if a != b] == []
+    assert [
+        (repr(o)[:40], b, a) for o, b, a in zip(objects_, before, counts(), strict=True) if a != b
+    ] == []
 
 
-@pytest.mark.skipif(bool(os.environ.get("PEMRIK_SANITIZED")), reason="the sanitizer runtime keeps freed memory")
+@pytest.mark.skipif(
+    bool(os.environ.get("PEMRIK_SANITIZED")), reason="the sanitizer runtime keeps freed memory"
+)
 def test_memory_stays_flat():
     def resident():
         gc.collect()

@@ -11,16 +11,21 @@ untouched arguments.
 import os
 
 import pytest
-
 from support.child import run_child
 from support.hostile import KINDS
 
 # name: (callable, arguments given a sequence wrapper, what is compared)
 CALLS = {
-    "Pemrik": ("Pemrik", "lambda wrap: (url(), wrap(headers()), M.PATCH, body())",
-               "lambda r: r.get_request_command()"),
-    "PemrikCollection": ("PemrikCollection", "lambda wrap: (wrap([Pemrik(url(), headers(), M.PUT, body())] * 2),)",
-                         "lambda c: ([r.get_request_command() for r in c.get_collection()], c.export_collection())"),
+    "Pemrik": (
+        "Pemrik",
+        "lambda wrap: (url(), wrap(headers()), M.PATCH, body())",
+        "lambda r: r.get_request_command()",
+    ),
+    "PemrikCollection": (
+        "PemrikCollection",
+        "lambda wrap: (wrap([Pemrik(url(), headers(), M.PUT, body())] * 2),)",
+        "lambda c: ([r.get_request_command() for r in c.get_collection()], c.export_collection())",
+    ),
 }
 
 CHILD = """
@@ -49,6 +54,8 @@ if not os.environ.get("PEMRIK_SANITIZED"):
 @pytest.mark.parametrize("name", CALLS)
 def test_arguments_dropped_by_the_caller_during_the_call(name, kind):
     func, make_args, observe = CALLS[name]
-    child = run_child(CHILD.format(func=func, make_args=make_args, observe=observe, kind=kind), env=ENV)
+    child = run_child(
+        CHILD.format(func=func, make_args=make_args, observe=observe, kind=kind), env=ENV
+    )
     assert child.returncode == 0, child.stderr[-3000:]
     assert child.stdout.split() == ["dropped", "same"], child.stdout

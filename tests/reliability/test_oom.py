@@ -17,22 +17,26 @@ import sysconfig
 from pathlib import Path
 
 import pytest
-
 from support.child import TESTS
 from support.workflows import OPERATIONS
 
 pytestmark = [
-    pytest.mark.skipif(bool(os.environ.get("PEMRIK_SANITIZED")),
-                       reason="replaces operator new, which the sanitizer runtime owns"),
+    pytest.mark.skipif(
+        bool(os.environ.get("PEMRIK_SANITIZED")),
+        reason="replaces operator new, which the sanitizer runtime owns",
+    ),
     # CPython 3.11 (seen with 3.11.2) raises TypeError('') from its own code
     # (operator.lt, hash) when an allocation is refused there, which no try
     # can tell from a fault of the module; 3.12 and later report MemoryError.
-    pytest.mark.skipif(sys.version_info < (3, 12),
-                       reason="3.11 loses the error of its own refused allocations"),
+    pytest.mark.skipif(
+        sys.version_info < (3, 12), reason="3.11 loses the error of its own refused allocations"
+    ),
 ]
 
-REPORTING = ["Pemrik(URL, raising(PANIC('came back through script code ' + 'p' * 40)), M.GET)",
-             "Pemrik(URL, raising(Unprintable()), M.GET)"]
+REPORTING = [
+    "Pemrik(URL, raising(PANIC('came back through script code ' + 'p' * 40)), M.GET)",
+    "Pemrik(URL, raising(Unprintable()), M.GET)",
+]
 IMPORT = "_imp.create_dynamic(spec)"
 # A class the interpreter could not make, reported as the SystemError it leaves.
 NO_EXCEPTION = ["SystemError", "attempted to fetch exception but none was set", None]
@@ -55,15 +59,45 @@ def sweeps(tmp_path_factory):
     if not shutil.which("g++"):
         pytest.skip("g++ is needed to build the allocation-failure helper")
     out = tmp_path_factory.mktemp("oomhelper")
-    subprocess.run(["g++", "-std=c++17", "-O1", "-g", "-shared", "-fPIC", "-Wall", "-Wextra",
-                    "-I", sysconfig.get_paths()["include"], "-o", str(out / "oomhelper.so"),
-                    str(TESTS / "oom_helper" / "oomhelper.cpp")], check=True)
-    env = dict(os.environ, LD_PRELOAD=str(out / "oomhelper.so"), PYTHONPATH=os.pathsep.join([str(out), str(TESTS)]),
-               PYTHONMALLOC="debug")
+    subprocess.run(
+        [
+            "g++",
+            "-std=c++17",
+            "-O1",
+            "-g",
+            "-shared",
+            "-fPIC",
+            "-Wall",
+            "-Wextra",
+            "-I",
+            sysconfig.get_paths()["include"],
+            "-o",
+            str(out / "oomhelper.so"),
+            str(TESTS / "oom_helper" / "oomhelper.cpp"),
+        ],
+        check=True,
+    )
+    env = dict(
+        os.environ,
+        LD_PRELOAD=str(out / "oomhelper.so"),
+        PYTHONPATH=os.pathsep.join([str(out), str(TESTS)]),
+        PYTHONMALLOC="debug",
+    )
     # The import first: the driver imports the module for the other sweeps.
-    table = [("import", IMPORT)] + [("operation", e) for e in OPERATIONS] + [("report", e) for e in REPORTING]
-    child = subprocess.run([sys.executable, str(Path(TESTS, "support", "oom_child.py"))], input=json.dumps(table),
-                           env=env, cwd=out, capture_output=True, text=True, timeout=900)
+    table = (
+        [("import", IMPORT)]
+        + [("operation", e) for e in OPERATIONS]
+        + [("report", e) for e in REPORTING]
+    )
+    child = subprocess.run(
+        [sys.executable, str(Path(TESTS, "support", "oom_child.py"))],
+        input=json.dumps(table),
+        env=env,
+        cwd=out,
+        capture_output=True,
+        text=True,
+        timeout=900,
+    )
     assert child.returncode == 0, child.stderr[-6000:]
     tries = {}
     for line in child.stdout.splitlines():
@@ -79,7 +113,9 @@ def kind(outcome):
 def allowed(name, outcome, reference):
     if outcome == reference or kind(outcome) == "MemoryError":
         return True
-    while kind(outcome) == "RuntimeError" and outcome[1].startswith("An error occurred while initializing"):
+    while kind(outcome) == "RuntimeError" and outcome[1].startswith(
+        "An error occurred while initializing"
+    ):
         outcome = outcome[2]
     return name == IMPORT and outcome == NO_EXCEPTION
 
@@ -88,13 +124,17 @@ def allowed(name, outcome, reference):
 def test_every_refused_allocation(sweeps, name):
     reference, *tries = sweeps[name]
     assert [reference.get(k) for k in ("refused", "leaked")] == [0, []], reference
-    assert {t["mode"] for t in tries if t.get("refused") == 0} == {"one", "sticky", "cxx"}, "a sweep did not complete"
+    assert {t["mode"] for t in tries if t.get("refused") == 0} == {"one", "sticky", "cxx"}, (
+        "a sweep did not complete"
+    )
     faults, interpreter_own = [], []
     for t in tries:
         where = (t["mode"], t["start"])
         if "crash" in t:
             stack = t["crash"].partition("oomhelper: fatal signal")[2]
-            (interpreter_own if stack and MODULE_FILE not in stack else faults).append((where, t["crash"][-3000:]))
+            (interpreter_own if stack and MODULE_FILE not in stack else faults).append(
+                (where, t["crash"][-3000:])
+            )
             continue
         if kind(t["outcome"]) == "SystemError" and t["outcome"][1].startswith(LOST_BY_SCRIPT):
             interpreter_own.append(where)

@@ -104,7 +104,9 @@ def _let_the_collector_run():
 
 def trap(kind, hook):
     """A function wrapping items in a sequence that calls hook from callback `kind`."""
-    return lambda items: (_IterTrap if kind in ("__iter__", "__next__") else _Trap)(items, kind, hook)
+    return lambda items: (_IterTrap if kind in ("__iter__", "__next__") else _Trap)(
+        items, kind, hook
+    )
 
 
 def call_dropping(func, make_args, kind, observe):

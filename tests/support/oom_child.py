@@ -29,6 +29,7 @@ def objects(size):  # imports the module only in the sweeps that use it
 def raising(exc):  # made beforehand; the raising frame holds no argument of the call
     def item(i):
         raise exc
+
     return type("Raising", (), {"__len__": lambda s: 1, "__getitem__": staticmethod(item)})()
 
 
@@ -58,13 +59,19 @@ def import_namespace():
         m = _imp.create_dynamic(spec)
         assert m.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
         assert repr(m.HTTPMETHOD.CONNECT) == "HTTPMETHOD.CONNECT"
-        r = m.PemrikCollection([m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")]).get_collection()[0]
+        r = m.PemrikCollection(
+            [m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")]
+        ).get_collection()[0]
         assert r.get_request_command() == "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
 
     return dict(_imp=_imp, spec=spec, STATIC=[], settle=settle)
 
 
-NAMESPACES = {"operation": lambda: objects(SIZE), "report": report_namespace, "import": import_namespace}
+NAMESPACES = {
+    "operation": lambda: objects(SIZE),
+    "report": report_namespace,
+    "import": import_namespace,
+}
 
 
 def split(expr, namespace):  # the callable, positional and keyword arguments of a call
@@ -95,14 +102,19 @@ def observe(x):
 def leaves(x):
     if not isinstance(x, (dict, list, tuple, collections.deque)):
         return [x]
-    return [x, *(o for i in ([*x.keys(), *x.values()] if isinstance(x, dict) else x) for o in leaves(i))]
+    return [
+        x,
+        *(o for i in ([*x.keys(), *x.values()] if isinstance(x, dict) else x) for o in leaves(i)),
+    ]
 
 
 def attempt(kind, expr, mode, start):
     namespace = NAMESPACES[kind]()
     func, args, kwargs = split(expr, namespace)
     receiver = getattr(func, "__self__", None)
-    tracked = namespace["STATIC"] + [o for o in leaves((args, kwargs)) if not isinstance(o, (int, type(None)))]
+    tracked = namespace["STATIC"] + [
+        o for o in leaves((args, kwargs)) if not isinstance(o, (int, type(None)))
+    ]
     counts = [sys.getrefcount(o) for o in tracked]
     before = observe([receiver, args, kwargs])
     try:

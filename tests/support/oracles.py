@@ -45,11 +45,21 @@ def url_doc(url):
 
 def document(data):
     """The collection document for (url, headers, method name, body) tuples."""
-    return {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": [
-        {"name": url, "request": {
-            "method": method, "header": [{"key": k, "value": v} for k, v in headers],
-            "body": {"mode": "raw", "raw": "" if body is None else body}, "url": url_doc(url)}}
-        for url, headers, method, body in data]}
+    return {
+        "info": {"name": "Pemrik Collection", "schema": SCHEMA},
+        "item": [
+            {
+                "name": url,
+                "request": {
+                    "method": method,
+                    "header": [{"key": k, "value": v} for k, v in headers],
+                    "body": {"mode": "raw", "raw": "" if body is None else body},
+                    "url": url_doc(url),
+                },
+            }
+            for url, headers, method, body in data
+        ],
+    }
 
 
 def export_text(data):

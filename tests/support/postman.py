@@ -38,14 +38,19 @@ def unavailable(reason: str) -> None:
 def _validator():
     path = postman_folder() / SCHEMA_NAME
     if not path.is_file():
-        return None, f"the Postman collection schema is missing: no {path} (set PEMRIK_POSTMAN to its folder)"
+        return (
+            None,
+            f"the Postman collection schema is missing: no {path} (set PEMRIK_POSTMAN to its folder)",
+        )
     try:
         import jsonschema
     except ImportError:
         return None, "jsonschema is not installed"
     schema = json.loads(path.read_text(encoding="utf-8"))
     jsonschema.Draft7Validator.check_schema(schema)
-    return jsonschema.Draft7Validator(schema, format_checker=jsonschema.Draft7Validator.FORMAT_CHECKER), ""
+    return jsonschema.Draft7Validator(
+        schema, format_checker=jsonschema.Draft7Validator.FORMAT_CHECKER
+    ), ""
 
 
 def schema_errors(text: str) -> list[str]:
@@ -53,7 +58,10 @@ def schema_errors(text: str) -> list[str]:
     validator, reason = _validator()
     if validator is None:
         unavailable(reason)
-    return [f"{'/'.join(map(str, e.absolute_path))}: {e.message}" for e in validator.iter_errors(json.loads(text))]
+    return [
+        f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
+        for e in validator.iter_errors(json.loads(text))
+    ]
 
 
 def conforms(text: str) -> bool:
@@ -70,9 +78,11 @@ def newman_command() -> list[str]:
         return [found]
     script = os.environ.get("PEMRIK_NEWMAN") or str(ROOT / UNPACKED)
     if not Path(script).is_file():
-        unavailable("newman is missing: run the suite with `bash scripts/dev.sh test` (it unpacks "
-                    f"{postman_folder() / 'newman-node_modules.tgz'} into build/newman/), put newman on "
-                    "PATH, or set PEMRIK_NEWMAN to newman's bin/newman.js")
+        unavailable(
+            "newman is missing: run the suite with `bash scripts/dev.sh test` (it unpacks "
+            f"{postman_folder() / 'newman-node_modules.tgz'} into build/newman/), put newman on "
+            "PATH, or set PEMRIK_NEWMAN to newman's bin/newman.js"
+        )
     node = shutil.which("node")
     if not node:
         unavailable("node is missing: newman needs node 18 or newer on PATH")
@@ -85,9 +95,32 @@ def run_newman(collection: str, folder: Path, *options: str) -> dict:
     source.write_text(collection, encoding="utf-8")
     report.unlink(missing_ok=True)
     # No proxy and no user configuration: only the collection decides what is sent.
-    env = {"PATH": os.environ.get("PATH", ""), "HOME": str(folder), "LC_ALL": "C.UTF-8", "NO_COLOR": "1"}
-    done = subprocess.run([*newman_command(), "run", str(source), "--reporters", "json",
-                           "--reporter-json-export", str(report), "--timeout-request", "60000", *options],
-                          cwd=folder, env=env, capture_output=True, text=True, timeout=600)
-    assert report.is_file(), f"newman wrote no report (exit status {done.returncode}):\n{done.stdout}{done.stderr}"
+    env = {
+        "PATH": os.environ.get("PATH", ""),
+        "HOME": str(folder),
+        "LC_ALL": "C.UTF-8",
+        "NO_COLOR": "1",
+    }
+    done = subprocess.run(
+        [
+            *newman_command(),
+            "run",
+            str(source),
+            "--reporters",
+            "json",
+            "--reporter-json-export",
+            str(report),
+            "--timeout-request",
+            "60000",
+            *options,
+        ],
+        cwd=folder,
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
+    assert report.is_file(), (
+        f"newman wrote no report (exit status {done.returncode}):\n{done.stdout}{done.stderr}"
+    )
     return json.loads(report.read_text(encoding="utf-8"))

@@ -62,7 +62,9 @@ class RecordingHandler(socketserver.StreamRequestHandler):
 class RecordingServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
 
-    def __init__(self, tls: ssl.SSLContext | None = None, hang_up_on: frozenset[bytes] = frozenset()):
+    def __init__(
+        self, tls: ssl.SSLContext | None = None, hang_up_on: frozenset[bytes] = frozenset()
+    ):
         super().__init__(("127.0.0.1", 0), RecordingHandler)
         self.tls, self.hang_up_on = tls, hang_up_on
         self.scheme = "https" if tls else "http"
@@ -96,11 +98,30 @@ def self_signed_context(folder: Path) -> ssl.SSLContext | None:
     if not shutil.which("openssl"):
         return None
     cert, key = folder / "cert.pem", folder / "key.pem"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True, timeout=60,
-                   env={"PATH": os.environ.get("PATH", "")})
+    subprocess.run(
+        [
+            "openssl",
+            "req",
+            "-x509",
+            "-newkey",
+            "rsa:2048",
+            "-nodes",
+            "-days",
+            "2",
+            "-subj",
+            "/CN=127.0.0.1",
+            "-addext",
+            "subjectAltName=IP:127.0.0.1",
+            "-keyout",
+            str(key),
+            "-out",
+            str(cert),
+        ],
+        check=True,
+        capture_output=True,
+        timeout=60,
+        env={"PATH": os.environ.get("PATH", "")},
+    )
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
     return context
-

@@ -18,9 +18,9 @@ inline constexpr std::array<std::string_view, method_count> method_names = {
 
 // Representations, indexed by method value ("HTTPMETHOD.GET").
 inline constexpr std::array<std::string_view, method_count> method_reprs = {
-    "HTTPMETHOD.GET",  "HTTPMETHOD.POST",    "HTTPMETHOD.PUT",
+    "HTTPMETHOD.GET",    "HTTPMETHOD.POST",  "HTTPMETHOD.PUT",
     "HTTPMETHOD.DELETE", "HTTPMETHOD.HEAD",  "HTTPMETHOD.OPTIONS",
-    "HTTPMETHOD.PATCH", "HTTPMETHOD.TRACE",  "HTTPMETHOD.CONNECT",
+    "HTTPMETHOD.PATCH",  "HTTPMETHOD.TRACE", "HTTPMETHOD.CONNECT",
 };
 
 constexpr std::string_view name_of(Method m) { return method_names[static_cast<std::size_t>(m)]; }
