@@ -44,7 +44,7 @@ def table(rows):
     widths = [max(len(c[i]) for c in cells) for i in range(6)]
     lines = []
     for k, c in enumerate(cells):
-        lines.append("| " + " | ".join(t.ljust(w) for t, w in zip(c, widths)) + " |")
+        lines.append("| " + " | ".join(t.ljust(w) for t, w in zip(c, widths, strict=False)) + " |")
         if k == 0:
             lines.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
     return "\n".join(lines)

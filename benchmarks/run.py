@@ -74,7 +74,7 @@ class Checks:
             return True
         if isinstance(expected, str) and isinstance(actual, str):
             at = next(
-                (i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
+                (i for i, (a, b) in enumerate(zip(expected, actual, strict=False)) if a != b),
                 min(len(expected), len(actual)),
             )
             detail = (
@@ -515,7 +515,9 @@ def w6(settings, rows, notes, checks, scaling):
         rows.append(Row(name, LABELS[key], value, f"100k/10k = {growth:.2f}x", target, result))
         scaling[LABELS[key]] = points
     per_size = []
-    for (n, mine_faults, out_len), (_, floor_faults, _) in zip(faults["pemrik"], faults["F"]):
+    for (n, mine_faults, out_len), (_, floor_faults, _) in zip(
+        faults["pemrik"], faults["F"], strict=False
+    ):
         ratio = dict(times["pemrik"])[n] / dict(times["F"])[n]
         per_size.append(
             f"{n // 1000}k: output {size(out_len)}, pemrik {ratio:.2f}x F, minor page faults "

@@ -122,7 +122,7 @@ def TestOneInput(data):
         if kind == 0:
             kwargs = {}
             if op & 0x40 and len(args) <= 4:
-                kwargs, args = dict(zip(module_input.PARAMETERS, args)), []
+                kwargs, args = dict(zip(module_input.PARAMETERS, args, strict=False)), []
             expect = expectation(
                 module_oracle.new_request, list(args) + list(kwargs.values()), records
             )

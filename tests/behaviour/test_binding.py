@@ -4,9 +4,9 @@ import collections
 import sys
 
 import pytest
-from support.hostile import Seq
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.hostile import Seq
 
 GET = HTTPMETHOD.GET
 NEW, COLL, ADD = "Pemrik.__new__()", "PemrikCollection.__new__()", "PemrikCollection.add_request()"

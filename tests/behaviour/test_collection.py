@@ -96,7 +96,7 @@ def test_stored_in_insertion_order(initial, picks, how):
         "tuple": lambda: PemrikCollection(tuple(initial)),
         "keyword": lambda: PemrikCollection(collection=initial),
     }[how]()
-    for r, (_, keyword) in zip(added, picks):
+    for r, (_, keyword) in zip(added, picks, strict=False):
         assert (c.add_request(pemrik=r) if keyword else c.add_request(r)) is None
     expected = None if how == "none" and not added else initial + added
     assert commands(c.get_collection()) == commands(expected)

@@ -7,10 +7,10 @@ import subprocess
 import pytest
 from hypothesis import example, given
 from hypothesis import strategies as st
-from support.cases import METHODS
-from support.oracles import curl_line, curl_words
 
 from pemrik import HTTPMETHOD, Pemrik
+from support.cases import METHODS
+from support.oracles import curl_line, curl_words
 
 BARE = "ABCXYZabcxyz0189@%+=:,./-_"
 

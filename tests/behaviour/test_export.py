@@ -6,11 +6,11 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from python_postman import PythonPostman
+
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 from support.cases import METHODS
 from support.oracles import SCHEMA, export_text, url_doc
 from support.postman import conforms, schema_errors
-
-from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 # Every code point that a str can carry to UTF-8 (lone surrogates cannot).
 ALL = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)
@@ -90,7 +90,7 @@ def test_url_cutting(url, host, path, protocol):
 @pytest.mark.parametrize("bad", ["", "/", "http:/x", "it's /\u00e9\U0001f600", "a\x00b/c"])
 @pytest.mark.parametrize("good_before", [0, 2])
 def test_url_with_fewer_than_two_slashes(bad, good_before):
-    good = [("s://h/%d" % i, [], "GET", None) for i in range(good_before)]
+    good = [(f"s://h/{i}", [], "GET", None) for i in range(good_before)]
     stored = make(
         good
         + [
@@ -103,8 +103,8 @@ def test_url_with_fewer_than_two_slashes(bad, good_before):
     for r in stored[2:]:
         c.add_request(r)
     message = (
-        "cannot export the request at position %d of the collection: "
-        "its url '%s' holds fewer than two '/'" % (good_before, bad)
+        f"cannot export the request at position {good_before} of the collection: "
+        f"its url '{bad}' holds fewer than two '/'"
     )
     for _ in range(2):
         with pytest.raises(ValueError) as info:

@@ -10,11 +10,11 @@ import sysconfig
 import weakref
 
 import pytest
-from support.cases import METHODS as NAMES
-from support.child import run_child
 
 import pemrik
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS as NAMES
+from support.child import run_child
 
 CLASSES = [Pemrik, PemrikCollection, HTTPMETHOD]
 MEMBERS = [getattr(HTTPMETHOD, n) for n in NAMES]

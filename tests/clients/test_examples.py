@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
+
 from support.postman import schema_errors
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"

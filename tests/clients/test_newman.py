@@ -12,11 +12,11 @@ from typing import NamedTuple
 import pytest
 from hypothesis import Phase, given, settings
 from hypothesis import strategies as st
+
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 from support.cases import METHODS
 from support.postman import conforms, newman_command, run_newman, unavailable
 from support.servers import RecordingServer, self_signed_context
-
-from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
 # ---- what newman changes -------------------------------------------------------
 
@@ -64,7 +64,7 @@ class Sent(NamedTuple):
 
 def percent_encoded(text, encoded):
     return "".join(
-        "".join("%%%02X" % b for b in ch.encode())
+        "".join(f"%{b:02X}" for b in ch.encode())
         if ch in encoded or ord(ch) < 0x21 or ord(ch) >= 0x7F
         else ch
         for ch in text
@@ -168,7 +168,7 @@ def headers_match(expected, got):
         and (n == m or n.decode() in dict(ADDED))
         and w[:1] == b" "
         and same(v, w[1:])
-        for (n, v), (m, w) in zip(expected, got)
+        for (n, v), (m, w) in zip(expected, got, strict=False)
     )
 
 
@@ -207,17 +207,17 @@ def replay(tmp_path_factory):
             assert [e["item"]["name"] for e in executions] == [u for u, *_ in cases]
             expected = [as_sent(u, h, m, b, u.split("/")[2]) for u, h, m, b in cases]
             errors = [(e.get("requestError") or {}).get("code") for e in executions]
-            assert errors == [s.refused for s in expected], list(zip(errors, cases))
+            assert errors == [s.refused for s in expected], list(zip(errors, cases, strict=False))
             arrived = 0
             for scheme, server in servers.items():
                 got = server.take()
                 want = [
                     (s, c)
-                    for s, c in zip(expected, cases)
+                    for s, c in zip(expected, cases, strict=False)
                     if s.scheme == scheme and s.refused in (None, "ECONNRESET")
                 ]
                 assert [r.target for r in got] == [s.target for s, _ in want], scheme
-                for (s, case), r in zip(want, got):
+                for (s, case), r in zip(want, got, strict=False):
                     assert r.method == s.method, case
                     assert headers_match(s.headers, r.headers), (case, r.headers, s.headers)
                     assert same(s.body, r.body), (case, r.body)

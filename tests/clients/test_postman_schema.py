@@ -6,10 +6,10 @@ be refused, so that a passing check means something."""
 import json
 
 import pytest
-from support.cases import METHODS
-from support.postman import conforms, schema_errors
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS
+from support.postman import conforms, schema_errors
 
 GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
 

@@ -11,10 +11,10 @@ import subprocess
 import pytest
 from hypothesis import example, given
 from hypothesis import strategies as st
-from support.cases import METHODS
-from support.servers import RecordingServer
 
 from pemrik import HTTPMETHOD, Pemrik
+from support.cases import METHODS
+from support.servers import RecordingServer
 
 pytestmark = pytest.mark.skipif(
     not (shutil.which("curl") and shutil.which("bash")), reason="needs curl and bash"

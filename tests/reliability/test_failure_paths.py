@@ -15,10 +15,10 @@ as different text or a crash.
 import os
 
 import pytest
-from support.child import run_child
 
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik
+from support.child import run_child
 
 CHILD = """
 from pemrik import HTTPMETHOD as M, Pemrik

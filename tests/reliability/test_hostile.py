@@ -8,11 +8,11 @@ import re
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-from support.hostile import IterSeq, Seq, hostile
-from support.oracles import curl_line
 
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik, PemrikCollection
+from support.hostile import IterSeq, Seq, hostile
+from support.oracles import curl_line
 
 U = "https://h/p"
 SHARED = Pemrik("https://h/shared", [("A", "b")], M.GET, "x")

@@ -7,6 +7,7 @@ import os
 import sys
 
 import pytest
+
 from support.workflows import OPERATIONS, THROUGH_SEQUENCES, exercise, objects
 
 NAMESPACE = objects(64)

@@ -11,6 +11,7 @@ untouched arguments.
 import os
 
 import pytest
+
 from support.child import run_child
 from support.hostile import KINDS
 

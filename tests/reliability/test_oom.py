@@ -17,6 +17,7 @@ import sysconfig
 from pathlib import Path
 
 import pytest
+
 from support.child import TESTS
 from support.workflows import OPERATIONS
 

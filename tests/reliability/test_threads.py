@@ -5,9 +5,8 @@ import sys
 import threading
 from collections import Counter, UserList
 
-from support.cases import METHODS as NAMES
-
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.cases import METHODS as NAMES
 
 THREADS, ROUNDS = 8, 150
 URLS = [f"https://h{i}/p" for i in range(THREADS)]
