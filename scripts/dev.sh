@@ -52,28 +52,31 @@ find_python() {
     return 1
 }
 
-# Installs a Debian package when its command is missing (tests run real tools).
-need_command() {
-    local cmd=$1 package=$2
-    command -v "$cmd" >/dev/null 2>&1 && return 0
+# Installs a Debian package (as root, with apt) for what is missing, or
+# says which package to install.
+install_package() {
+    local what=$1 package=$2
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-        say "installing $package for $cmd"
+        say "installing $package for $what"
         if [ -z "${PEMRIK_APT_UPDATED:-}" ]; then
             apt-get update -qq >/dev/null
             export PEMRIK_APT_UPDATED=1
         fi
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$package" >/dev/null
     else
-        say "$cmd is missing; install the $package package"
+        say "$what is missing; install the $package package"
         return 1
     fi
 }
+
+# Tests and tasks run real tools: a command, or a file a package provides.
+need_command() { command -v "$1" >/dev/null 2>&1 || install_package "$1" "$2"; }
+need_file() { [ -e "$1" ] || install_package "$1" "$2"; }
 
 # Creates the virtual environment and installs the build backend of
 # [build-system] with the "build" dependency group and the named groups of
 # pyproject.toml, again only when those declarations changed:
 #   setup_venv test bench
-# (requirements/NAME.txt, the older spelling, means the group NAME.)
 setup_venv() {
     local python
     python=$(find_python)
@@ -85,8 +88,6 @@ setup_venv() {
     fi
     local groups=(build) g
     for g in "$@"; do
-        g=${g##*/}
-        g=${g%.txt}
         [[ " ${groups[*]} " == *" $g "* ]] || groups+=("$g")
     done
     # First line: a digest of what is asked; then the backend's requirements.
