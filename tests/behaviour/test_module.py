@@ -217,14 +217,6 @@ def test_any_mix_of_positional_and_keyword_arguments():
     )
 
 
-def test_absent_and_empty_body_differ():
-    for extra, tail in [({}, ""), ({"body": None}, ""), ({"body": ""}, " -d ''")]:
-        assert Pemrik("/u", [], GET, **extra).get_request_command() == "curl -X GET /u" + tail
-        assert (
-            Pemrik("/u", [], GET, *extra.values()).get_request_command() == "curl -X GET /u" + tail
-        )
-
-
 def test_request_is_a_deep_copy_and_has_no_fields():
     headers = [("A", "1"), ("B", "2")]
     request = Pemrik("/u", headers, GET, "b")
