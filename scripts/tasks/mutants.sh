@@ -66,6 +66,13 @@ MUTANTS = {
                     "if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_python_error();", ""),
     # a scheme's second character is not checked
     "scheme-off-by-one": ("request/core/url.cpp", 1, "std::size_t i = 1;", "std::size_t i = 2;"),
+    # a single quote inside single quotes closed and escaped but not reopened
+    "single-quote": ("core/text.hpp", 1, "quote_in_single_quotes = \"'\\\\''\";",
+                     "quote_in_single_quotes = \"'\\\\'\";"),
+    # a header item read from a script's sequence not kept while the record points into it
+    "item-kept": ("module/convert.hpp", 1, "if (keep) keep->hold(std::move(item));", "(void)keep;"),
+    # each item of a script's sequence keeps one reference too many
+    "item-leak": ("module/convert.hpp", 1, "Ref item = Ref::steal(PyIter_Next(", "Ref item = Ref::borrow(PyIter_Next("),
 }
 
 if sys.argv[1] == "names":
