@@ -5,14 +5,15 @@ expectation of a call is either ("ok", result) or ("raise", type, message);
 message None means "the interpreter's own message" (checked separately).
 """
 
-import json
-import re
+import sys
+from pathlib import Path
 
 from pemrik import HTTPMETHOD, Pemrik
 
-SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
-BARE = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789@%+=:,./-_")
-SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)", re.ASCII)
+# The texts themselves come from the test suite's oracles, the one copy of each.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
+from support.oracles import curl_line, export_text
+
 VEC = "Can't extract `str` to `Vec`"
 
 
@@ -130,44 +131,16 @@ def add_request(stored, args, records):
 
 
 def command(record):
-    url, headers, name, body = record
-    single = lambda t: t.replace("'", "'\\''")  # noqa: E731
-    double = lambda t: "".join("\\" + c if c in '\\"$`' else c for c in t)  # noqa: E731
-    line = f"curl -X {name} " + (url if all(c in BARE for c in url) else f"'{single(url)}'")
-    for n, v in headers:
-        line += f' -H "{double(n)}: {double(v)}"'
-    if body is not None:
-        line += (" --data-raw '" if body.startswith("@") else " -d '") + single(body) + "'"
-    return line
+    return curl_line(*record)
 
 
 def export(stored):
     """The document text, or Refused for a url with fewer than two "/"."""
-    items_ = []
-    for i, (url, headers, name, body) in enumerate(stored or []):
-        pieces = url.split("/")
-        if len(pieces) < 3:
+    for i, (url, *_) in enumerate(stored or []):
+        if url.count("/") < 2:
             raise Refused(
                 ValueError,
                 f"cannot export the request at position {i} of the collection: "
                 f"its url '{url}' holds fewer than two '/'",
             )
-        scheme = SCHEME.match(url)
-        items_.append(
-            {
-                "name": url,
-                "request": {
-                    "method": name,
-                    "header": [{"key": n, "value": v} for n, v in headers],
-                    "body": {"mode": "raw", "raw": "" if body is None else body},
-                    "url": {
-                        "raw": url,
-                        "protocol": scheme.group() if scheme else "https",
-                        "host": pieces[2],
-                        "path": pieces[3:],
-                    },
-                },
-            }
-        )
-    document = {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": items_}
-    return json.dumps(document, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    return export_text(stored or [])
