@@ -1,17 +1,8 @@
-// Test helper: refuses memory allocations during exactly one call.
-//
-// Preloaded (LD_PRELOAD), its operator new replaces the C++ runtime's in the
-// whole process, so the module's own allocations can fail too; imported as
-// `oomhelper`, it hooks the interpreter's raw, mem and object allocators.
-//
-// oomhelper.call(mode, start, func, args, kwargs) returns or raises what
-// func(*args, **kwargs) does with allocation number `start` refused (mode
-// "sticky": every one from there on; mode "cxx": only C++ operator new is
-// counted and refused, the interpreter's allocators are left alone; start < 0
-// refuses none), and nothing else running meanwhile; oomhelper.counts() then
-// gives (allocations, refused).
-// A fatal signal writes the native stack, each frame named by its shared
-// object, to standard error.
+// Test helper, preloaded (LD_PRELOAD) and imported as `oomhelper`. call(mode, start, func, args,
+// kwargs) returns or raises what func(*args, **kwargs) does with allocation number `start`
+// refused ("one"), every one from there ("sticky"), or C++ operator new number `start` alone
+// ("cxx"; start < 0 refuses none); counts() then gives (allocations, refused). A fatal signal
+// writes the native stack, frames named by their shared object, to standard error.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -29,18 +20,16 @@ namespace {
 
 bool armed = false, sticky = false, cxx_only = false;
 long long start = LLONG_MAX, counted = 0, refused = 0;
+PyMemAllocatorEx original[3];
 
 bool refuse(bool cxx = false) noexcept {
     if (!armed || (cxx_only && !cxx)) return false;
     const long long n = counted++;
     const bool fail = sticky ? n >= start : n == start;
-    refused += fail;
-    return fail;
+    return refused += fail, fail;
 }
 
-PyMemAllocatorEx original[3];
-
-PyMemAllocatorEx* of(void* ctx) { return static_cast<PyMemAllocatorEx*>(ctx); }
+PyMemAllocatorEx* of(void* c) { return static_cast<PyMemAllocatorEx*>(c); }
 void* hook_malloc(void* c, size_t n) { return refuse() ? nullptr : of(c)->malloc(of(c)->ctx, n); }
 void* hook_calloc(void* c, size_t k, size_t n) {
     return refuse() ? nullptr : of(c)->calloc(of(c)->ctx, k, n);
@@ -52,11 +41,10 @@ void hook_free(void* c, void* p) { of(c)->free(of(c)->ctx, p); }
 
 void report_crash(int sig) {
     static const char head[] = "\noomhelper: fatal signal, native stack:\n";
-    if (write(2, head, sizeof head - 1) < 0) {}
     void* frames[128];
-    backtrace_symbols_fd(frames, backtrace(frames, 128), 2);
-    signal(sig, SIG_DFL);
-    raise(sig);
+    if (write(2, head, sizeof head - 1) > 0)
+        backtrace_symbols_fd(frames, backtrace(frames, 128), 2);
+    raise(sig);  // the handler was reset on entry
 }
 
 PyObject* call(PyObject*, PyObject* a) {
@@ -64,11 +52,8 @@ PyObject* call(PyObject*, PyObject* a) {
     PyObject *func, *args, *kwargs;
     if (!PyArg_ParseTuple(a, "sLOO!O", &mode, &start, &func, &PyTuple_Type, &args, &kwargs))
         return nullptr;
-    sticky = std::strcmp(mode, "sticky") == 0;
-    cxx_only = std::strcmp(mode, "cxx") == 0;
-    if (start < 0) start = LLONG_MAX;
-    counted = refused = 0;
-    armed = true;
+    sticky = !std::strcmp(mode, "sticky"), cxx_only = !std::strcmp(mode, "cxx");
+    start = start < 0 ? LLONG_MAX : start, counted = refused = 0, armed = true;
     PyObject* result = PyObject_Call(func, args, kwargs == Py_None ? nullptr : kwargs);
     armed = false;
     return result;
@@ -85,11 +70,10 @@ PyModuleDef definition = {
 }  // namespace
 
 PyMODINIT_FUNC PyInit_oomhelper() {
-    for (int d = 0; d < 3; ++d) {
-        const auto domain = static_cast<PyMemAllocatorDomain>(d);  // raw, mem, object
-        PyMem_GetAllocator(domain, &original[d]);
+    for (int d = 0; d < 3; ++d) {  // raw, mem, object
+        PyMem_GetAllocator(static_cast<PyMemAllocatorDomain>(d), &original[d]);
         PyMemAllocatorEx hook = {&original[d], hook_malloc, hook_calloc, hook_realloc, hook_free};
-        PyMem_SetAllocator(domain, &hook);
+        PyMem_SetAllocator(static_cast<PyMemAllocatorDomain>(d), &hook);
     }
     static char stack[1 << 16];
     stack_t ss = {stack, 0, sizeof stack};
@@ -103,8 +87,7 @@ PyMODINIT_FUNC PyInit_oomhelper() {
     return PyModule_Create(&definition);
 }
 
-// The C++ runtime's allocation functions, replaced process-wide (its array
-// and nothrow forms call these).
+// Replaced process-wide: the array and nothrow forms call these.
 void* operator new(std::size_t size) {
     if (refuse(true)) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) return p;

@@ -1,9 +1,8 @@
-"""Hostile inputs: sequences that lie, raise or call back into the module,
-subclasses with overridden methods, control characters, huge texts."""
+"""Hostile inputs: sequences that lie, raise or call back into the module, subclasses with
+overridden methods, finalizers run inside calls, control characters, huge texts."""
 
 import gc
 import json
-import re
 
 import pytest
 from hypothesis import given
@@ -12,19 +11,12 @@ from hypothesis import strategies as st
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik, PemrikCollection
 from support.hostile import IterSeq, Seq, hostile
-from support.oracles import curl_line
+from support.oracles import curl_line, export_text
 
 U = "https://h/p"
 SHARED = Pemrik("https://h/shared", [("A", "b")], M.GET, "x")
 LINE = SHARED.get_request_command()
-
-
-def command(url, headers=(), method="GET", body=None):
-    return curl_line(url, headers, method, body)
-
-
-def commands(requests):
-    return requests if requests is None else [r.get_request_command() for r in requests]
+PANIC = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
 
 
 def outcome(call):
@@ -34,48 +26,36 @@ def outcome(call):
         return type(e), str(e)
 
 
+def result(x):
+    if isinstance(x, Pemrik):
+        return x.get_request_command()
+    return [r.get_request_command() for r in x.get_collection()] if hasattr(x, "add_request") else x
+
+
 @given(
     headers=st.booleans(),
     n=st.integers(0, 5),
-    iterate=st.booleans(),
-    length=st.sampled_from(
-        [-1, 0, 3, 2**31, 2**70, "x", ZeroDivisionError("len"), TypeError("len")]
-    ),
+    seq=st.sampled_from([Seq, IterSeq]),
+    length=st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ZeroDivisionError("len"), TypeError()]),
     fail=st.none()
-    | st.tuples(
-        st.integers(0, 4),
-        st.sampled_from([KeyError("k"), ValueError("v"), TypeError("t"), RuntimeError("r")]),
-    ),
+    | st.tuples(st.integers(0, 4), st.sampled_from([KeyError("k"), ValueError(), TypeError("t")])),
 )
-def test_any_sequence_gives_what_it_yields_or_its_error(headers, n, iterate, length, fail):
-    items = [
-        (f"N{i}", f"v{i}") if headers else Pemrik(f"https://h/{i}", [], M.PUT) for i in range(n)
-    ]
+def test_any_sequence_gives_what_it_yields_or_its_error(headers, n, seq, length, fail):
+    items = [(f"N{i}", f"v{i}") if headers else Pemrik(f"{U}/{i}", [], M.PUT) for i in range(n)]
     given = items[: fail[0]] + [fail[1]] if fail and fail[0] <= n else items
-    seq = (IterSeq if iterate else Seq)(given, length)
-    if headers:
-        got, expected = (
-            outcome(lambda: Pemrik(U, seq, M.GET).get_request_command()),
-            command(U, items),
-        )
-    else:
-        got, expected = (
-            outcome(lambda: commands(PemrikCollection(seq).get_collection())),
-            commands(items),
-        )
-    if given is not items:
-        exc = fail[1]
-        prefix = (
-            f"argument '{'headers' if headers else 'collection'}': "
-            if type(exc) is TypeError
-            else ""
-        )
-        expected = type(exc), prefix + str(exc)
+    make = (lambda s: Pemrik(U, s, M.GET)) if headers else PemrikCollection
+    got = outcome(lambda: result(make(seq(given, length))))
+    expected = (
+        curl_line(U, items, "GET", None) if headers else [r.get_request_command() for r in items]
+    )
+    if given is not items:  # a TypeError is reported as the argument's
+        where = f"argument '{'headers' if headers else 'collection'}': "
+        expected = type(fail[1]), (where if type(fail[1]) is TypeError else "") + str(fail[1])
     assert got == expected
 
 
 class Hook:
-    """Calls back when compared or turned into text; as an iterator, yields `items`."""
+    """Calls back when compared, turned into text or freed; as an iterator, yields `items`."""
 
     def __init__(self, callback, items=()):
         self.callback, self.items = callback, iter(items)
@@ -89,78 +69,47 @@ class Hook:
     def __next__(self):
         return next(self.items)
 
-
-class Released(Hook):
     def __del__(self):
         self.callback()
 
 
-# (outer call, given the callback and the collection it changes; expected outcome)
-CALLBACKS = [
-    (
-        lambda cb, c: Pemrik(
-            U, Seq([("H1", "v1"), ("H2", "v2")], step=cb), M.DELETE, "b"
-        ).get_request_command(),
-        command(U, [("H1", "v1"), ("H2", "v2")], "DELETE", "b"),
-    ),
-    (
-        lambda cb, c: commands(
-            PemrikCollection(IterSeq([SHARED, SHARED], step=cb)).get_collection()
-        ),
-        [LINE] * 2,
-    ),
-    # the iterator is released inside the call
-    (
-        lambda cb, c: commands(
-            PemrikCollection(
-                hostile(list, __iter__=lambda s: Released(cb, s[:]))([SHARED])
-            ).get_collection()
-        ),
-        [LINE],
-    ),
-    (
-        lambda cb, c: Pemrik(U, Seq([TypeError(Hook(cb))]), M.GET),
-        (TypeError, "argument 'headers': hook"),
-    ),
-    # the name of an unknown keyword is turned into text before the receiver is borrowed
-    (
-        lambda cb, c: c.add_request(
-            **{
-                hostile(
-                    str,
-                    __str__=lambda k: cb() or "shown",
-                    __eq__=lambda k, o: False,
-                    __hash__=str.__hash__,
-                )("bogus"): SHARED
-            }
-        ),
-        (TypeError, "PemrikCollection.add_request() got an unexpected keyword argument 'shown'"),
-    ),
+def keyword(cb):  # a keyword name turned into text before the receiver is borrowed
+    own = dict(__str__=lambda k: cb() or "shown", __eq__=lambda k, o: False, __hash__=str.__hash__)
+    return hostile(str, **own)("bogus")
+
+
+def garbage(callback):  # freed by the collector only, which calls back then
+    hook = Hook(callback)
+    hook.me = hook
+
+
+def released(cb):  # a list whose iterator is released inside the call
+    return hostile(list, __iter__=lambda s: Hook(cb, s[:]))([SHARED])
+
+
+HS = [("H1", "v1"), ("H2", "v2")]
+CALLBACKS = [  # (outer call, given the callback and the collection it changes; its outcome)
+    (lambda cb, c: Pemrik(U, Seq(HS, hook=cb), M.DELETE, "b"), curl_line(U, HS, "DELETE", "b")),
+    (lambda cb, c: PemrikCollection(IterSeq([SHARED, SHARED], hook=cb)), [LINE] * 2),
+    (lambda cb, c: PemrikCollection(released(cb)), [LINE]),
+    (lambda cb, c: Pemrik(U, Seq([TypeError(Hook(cb))]), M.GET), (TypeError, "argument 'headers': hook")),
+    (lambda cb, c: c.add_request(**{keyword(cb): SHARED}), (TypeError, "PemrikCollection.add_request() got an unexpected keyword argument 'shown'")),
     (lambda cb, c: (M.GET == Hook(cb), M.POST == Hook(cb)), (True, False)),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("make, expected", CALLBACKS)
 def test_callbacks_into_the_module(make, expected):
     c, seen = PemrikCollection(), []
 
-    def poke():  # everything the module offers, on the collection and the shared request
+    def poke(*_):  # everything the module offers, on the collection and the shared request
         c.add_request(SHARED)
-        seen.append(
-            (
-                SHARED.get_request_command(),
-                len(c.get_collection()),
-                len(json.loads(c.export_collection())["item"]),
-                repr(M.GET),
-                int(M.CONNECT),
-                M.GET == M.GET,
-            )
-        )
+        exported = json.loads(c.export_collection())["item"]
+        seen.append([SHARED.get_request_command(), repr(M.GET), int(M.CONNECT), M.GET == M.GET])
+        seen[-1] += [len(c.get_collection()) - len(seen), len(exported) - len(seen)]
 
-    assert outcome(lambda: make(poke, c)) == expected
-    assert seen and seen == [
-        (LINE, i, i, "HTTPMETHOD.GET", 8, True) for i in range(1, len(seen) + 1)
-    ]
+    assert outcome(lambda: result(make(poke, c))) == expected
+    assert seen and seen == [[LINE, "HTTPMETHOD.GET", 8, True, 0, 0]] * len(seen)
 
 
 def test_finalizers_run_by_the_collector_inside_module_calls():
@@ -168,65 +117,44 @@ def test_finalizers_run_by_the_collector_inside_module_calls():
     r = Pemrik(U, [("A", "b")], M.GET)
     c, outcomes = PemrikCollection([r]), []
     calls = (lambda: c.add_request(r), c.get_collection, c.export_collection, r.get_request_command)
-    Cycle = type(
-        "Cycle",
-        (),
-        {
-            "__init__": lambda s: setattr(s, "me", s),
-            "__del__": lambda s: outcomes.extend(map(outcome, calls)),
-        },
-    )
+    cycle = lambda: garbage(lambda: outcomes.extend(map(outcome, calls)))  # noqa: E731
     threshold = gc.get_threshold()
     gc.set_threshold(1, 1, 1)
     try:
         for _ in range(100):
-            Cycle()
+            cycle()
             assert len(c.get_collection()) <= len(json.loads(c.export_collection())["item"])
-            Cycle()
+            cycle()
             PemrikCollection(c.get_collection() + [r])
-            Cycle()
+            cycle()
             pytest.raises(TypeError, c.add_request, "x")
     finally:
         gc.set_threshold(*threshold)
         gc.collect()
-    errors = {o for o in outcomes if isinstance(o, tuple)}
-    assert errors <= {
-        (RuntimeError, "Already borrowed"),
-        (RuntimeError, "Already mutably borrowed"),
-    }
+    borrowed = {(RuntimeError, "Already borrowed"), (RuntimeError, "Already mutably borrowed")}
+    assert {o for o in outcomes if isinstance(o, tuple)} <= borrowed
     assert len(c.get_collection()) == 1 + outcomes[::4].count(None)
 
 
 def test_subclasses():
     # str and tuple subclasses are read by their real contents
-    Str = hostile(
-        str,
-        "__str__ __repr__ __iter__ __len__ __getitem__ __eq__ encode".split(),
-        __hash__=str.__hash__,
-    )
-    Tuple = hostile(tuple, ["__iter__", "__len__", "__getitem__"])
+    names = "__str__ __repr__ __iter__ __len__ __getitem__ __eq__ encode".split()
+    Str, Tuple = hostile(str, names, __hash__=str.__hash__), hostile(tuple, names[2:5])
     url, name, value, body = Str("https://h/a b"), Str("N\x00me"), Str("v'\"$"), Str("@b'o\ndy")
-    assert Pemrik(
-        url, [Tuple((name, value)), (Str(""), Str(""))], M.PATCH, body
-    ).get_request_command() == command(
-        "https://h/a b", [("N\x00me", "v'\"$"), ("", "")], "PATCH", "@b'o\ndy"
-    )
+    got = Pemrik(url, [Tuple((name, value)), (Str(""), Str(""))], M.PATCH, body)
+    expected = curl_line("https://h/a b", [("N\x00me", "v'\"$"), ("", "")], "PATCH", "@b'o\ndy")
+    assert got.get_request_command() == expected
     # sequences of headers are read through their own iteration
     for base in (list, tuple):
-        headers = hostile(
-            base, ["__len__", "__getitem__"], __iter__=lambda s: iter([("from", "iter")])
-        )
-        assert Pemrik(U, headers([("a", "b")]), M.GET).get_request_command() == command(
-            U, [("from", "iter")]
-        )
+        headers = hostile(base, names[3:5], __iter__=lambda s: iter([("from", "iter")]))
+        got = Pemrik(U, headers([("a", "b")]), M.GET).get_request_command()
+        assert got == curl_line(U, [("from", "iter")], "GET", None)
 
 
 def test_unreadable_type_name_in_conversion_errors():
     odd = type("Odd", (), {"__qualname__": "Odd\ud800"})()
-    assert outcome(lambda: Pemrik(U, [odd], M.GET)) == (
-        TypeError,
-        "argument 'headers': '<failed to extract type name>' object cannot be converted to 'PyTuple'",
-    )
+    message = "'<failed to extract type name>' object cannot be converted to 'PyTuple'"
+    assert outcome(lambda: Pemrik(U, [odd], M.GET)) == (TypeError, "argument 'headers': " + message)
 
 
 # NUL and every control character; 16 MB with quotes and escapes, in each field
@@ -239,22 +167,10 @@ def test_unreadable_type_name_in_conversion_errors():
     ids=["controls", "huge"],
 )
 def test_texts_in_every_field(text):
-    url = "https://" + text + "/p"
-    assert Pemrik(url, [(text, text)], M.TRACE, text).get_request_command() == command(
-        url, [(text, text)], "TRACE", text
-    )
-    exported = PemrikCollection([Pemrik(url, [(text, text)], M.TRACE, text)]).export_collection()
-    assert not re.search("[\x00-\x1f]", exported)
-    item = json.loads(exported)["item"][0]
-    assert (
-        item["name"],
-        item["request"]["url"]["host"],
-        item["request"]["header"],
-        item["request"]["body"]["raw"],
-    ) == (url, text, [{"key": text, "value": text}], text)
-
-
-PANIC = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
+    fields = "https://" + text + "/p", [(text, text)], "TRACE", text
+    r = Pemrik(*fields[:2], M.TRACE, text)
+    assert r.get_request_command() == curl_line(*fields)
+    assert PemrikCollection([r]).export_collection() == export_text([fields])
 
 
 def unprintable(error):
@@ -264,47 +180,50 @@ def unprintable(error):
     return type("Unprintable", (PANIC,), {"__str__": text})()
 
 
-# An internal failure that comes back through script code is raised again as a
-# new one with the same text; without one, MemoryError stays MemoryError.
+# From a length hint, an ordinary exception only costs the reservation (MemoryError is one);
+# anything else ends the call: an interrupt or exit unchanged, an internal failure raised again
+# as a new one with the same text, or MemoryError when it has none.
 @pytest.mark.parametrize(
-    "raised, expected",
+    "at, raised, expected",
     [
-        (PANIC("came back " * 10), (PANIC, "came back " * 10)),
-        (PANIC("lone \ud800 surrogate"), (PANIC, "lone " + "\ufffd" * 3 + " surrogate")),
-        (unprintable(ValueError("no text")), (PANIC, "Unwrapped panic from Python code")),
-        (unprintable(MemoryError()), (MemoryError, "")),
+        ("len", ValueError("len"), None),
+        ("len", MemoryError("len"), None),
+        ("len", KeyboardInterrupt("len"), "same"),
+        ("len", SystemExit(3), "same"),
+        ("len", PANIC("len"), (PANIC, "len")),
+        ("item", KeyboardInterrupt("item"), "same"),
+        ("item", PANIC("came back " * 10), (PANIC, "came back " * 10)),
+        ("item", PANIC("lone \ud800 surrogate"), (PANIC, "lone " + "\ufffd" * 3 + " surrogate")),
+        ("item", unprintable(ValueError("no text")), (PANIC, "Unwrapped panic from Python code")),
+        ("item", unprintable(MemoryError()), (MemoryError, "")),
     ],
 )
-def test_internal_failure_coming_back_through_script_code(raised, expected):
-    with pytest.raises(BaseException) as caught:
-        Pemrik(U, Seq([raised]), M.GET)
-    assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised
-
-
-# A failing length hint only costs the reservation, for ordinary exceptions;
-# anything else ends the call: an interrupt unchanged, an internal failure as one.
-# MemoryError is an Exception, so a __len__ out of memory costs the reservation too.
 @pytest.mark.parametrize(
-    "error",
-    [KeyboardInterrupt("len"), SystemExit(3), PANIC("len"), ValueError("len"), MemoryError("len")],
-    ids=lambda e: type(e).__name__,
-)
-@pytest.mark.parametrize(
-    "call, items, expected",
-    [
-        (
-            lambda seq: Pemrik(U, seq, M.GET).get_request_command(),
-            [("A", "b")],
-            command(U, [("A", "b")]),
-        ),
-        (lambda seq: commands(PemrikCollection(seq).get_collection()), [SHARED], [LINE]),
-    ],
+    "item, plain",
+    [(("A", "b"), f'curl -X GET {U} -H "A: b"'), (SHARED, [LINE])],
     ids=["headers", "collection"],
 )
-def test_failing_length_hint(call, items, expected, error):
-    if isinstance(error, Exception):
-        assert call(Seq(items, error)) == expected
+def test_exceptions_from_script_code(at, raised, expected, item, plain):
+    seq = Seq([item], raised) if at == "len" else Seq([raised])
+    make = (lambda s: Pemrik(U, s, M.GET)) if item is not SHARED else PemrikCollection
+    if expected is None:
+        assert result(make(seq)) == plain
         return
-    with pytest.raises(type(error)) as caught:
-        call(Seq(items, error))
-    assert caught.value is error or (type(error) is PANIC and str(caught.value) == "len")
+    with pytest.raises(BaseException) as caught:
+        make(seq)
+    if expected == "same":
+        assert caught.value is raised
+    else:
+        assert (type(caught.value), str(caught.value)) == expected and caught.value is not raised
+
+
+# The constructor reached through __new__ rather than a call of the class: every refusal and
+# every result must be the same as through the call.
+@pytest.mark.parametrize(
+    "args",
+    [(), (1,), ("u", "x"), ("u", [], "GET"), ("u", [("a",)], M.GET), ("u", [], M.GET, 1)]
+    + [("u\ud800", [], M.GET), ("u", [("n", "v")], M.POST, "b")],
+)
+def test_new_refuses_and_makes_as_the_call_does(args):
+    new = outcome(lambda: Pemrik.__new__(Pemrik, *args).get_request_command())
+    assert new == outcome(lambda: Pemrik(*args).get_request_command())

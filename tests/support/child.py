@@ -12,10 +12,8 @@ TESTS = Path(__file__).resolve().parents[1]
 def run_child(code, timeout=120, env=None):
     """Runs code in a child interpreter that can import `support`; env adds to the environment."""
     path = os.pathsep.join(p for p in (str(TESTS), os.environ.get("PYTHONPATH")) if p)
+    env = {**os.environ, "PYTHONPATH": path, "PYTHONFAULTHANDLER": "1", **(env or {})}
+    code = textwrap.dedent(code)
     return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True,
-        text=True,
-        timeout=timeout,
-        env={**os.environ, "PYTHONPATH": path, "PYTHONFAULTHANDLER": "1", **(env or {})},
+        [sys.executable, "-c", code], capture_output=True, text=True, timeout=timeout, env=env
     )

@@ -1,9 +1,11 @@
-"""The driver of the out-of-memory sweeps, run with the oomhelper library
-preloaded: reads [kind, call expression] pairs as JSON on standard input and
-prints one JSON line per try. Each try runs in a forked process: allocation
-number `start` refused alone ("one"), every one from `start` on ("sticky"),
-or C++ allocation number `start` alone ("cxx"), for start = 0, 1, ... until
-the call completes without a refusal; start -1 is the reference run."""
+"""The out-of-memory sweeps, with tests/oom_helper preloaded: for each [kind, call expression]
+on standard input, forked tries refuse allocation number `start` alone ("one"), every one from
+there ("sticky") or C++ allocation `start` alone ("cxx"), for start = 0, 1, ... until one meets
+no refusal, and [expression, faults] is printed as a JSON line. A try must give the reference
+result (start -1) or MemoryError and keep its receiver, arguments and reference counts. A tenth
+of the tries may meet the interpreter's own failures: a fatal error with no frame of the module
+on the native stack (seen as it builds a new module's classes), or the exception of a script
+function lost (a SystemError naming it)."""
 
 import _imp
 import ast
@@ -13,43 +15,19 @@ import json
 import os
 import sys
 import tempfile
-import types
 
 import oomhelper  # before the module: the tries of the import sweep import it first
 
-SIZE = 40
+MODULE_FILE = os.path.basename(importlib.util.find_spec("pemrik").origin)
+LOST_BY_SCRIPT = "<function raising.<locals>.item at "  # a script function of workflows.py
+# A class the interpreter could not make while importing, reported as the SystemError it leaves.
+NO_EXCEPTION = ["SystemError", "attempted to fetch exception but none was set", None]
 
 
-def objects(size):  # imports the module only in the sweeps that use it
-    from support.workflows import objects
+def objects():
+    from support.workflows import objects  # only in the sweeps that import the module
 
-    return objects(size)
-
-
-def raising(exc):  # made beforehand; the raising frame holds no argument of the call
-    def item(i):
-        raise exc
-
-    return type("Raising", (), {"__len__": lambda s: 1, "__getitem__": staticmethod(item)})()
-
-
-def report_namespace():
-    """Internal failures that come back through script code. The report's
-    traceback goes nowhere: displayed, it would multiply the tries while
-    adding none of the module's own allocations."""
-    sys.stderr = None
-    namespace = objects(SIZE)
-    try:  # the internal failure class is made when the module first raises
-        namespace["Pemrik"](5, [], namespace["M"].GET)
-    except TypeError:
-        pass
-    panic = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
-
-    def unprintable_text(self):
-        raise ValueError("no text")
-
-    unprintable = type("Unprintable", (panic,), {"__str__": unprintable_text})
-    return dict(namespace, PANIC=panic, Unprintable=unprintable, raising=raising)
+    return objects(40)
 
 
 def import_namespace():
@@ -58,20 +36,11 @@ def import_namespace():
     def settle(receiver):  # importing again without a refusal gives a working module
         m = _imp.create_dynamic(spec)
         assert m.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
-        assert repr(m.HTTPMETHOD.CONNECT) == "HTTPMETHOD.CONNECT"
-        r = m.PemrikCollection(
-            [m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")]
-        ).get_collection()[0]
+        r = m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")
+        r = m.PemrikCollection([r]).get_collection()[0]
         assert r.get_request_command() == "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
 
     return dict(_imp=_imp, spec=spec, STATIC=[], settle=settle)
-
-
-NAMESPACES = {
-    "operation": lambda: objects(SIZE),
-    "report": report_namespace,
-    "import": import_namespace,
-}
 
 
 def split(expr, namespace):  # the callable, positional and keyword arguments of a call
@@ -86,13 +55,11 @@ def split(expr, namespace):  # the callable, positional and keyword arguments of
 def describe(x):
     if isinstance(x, BaseException):
         return [type(x).__name__, str(x), x.__cause__]
-    if type(x).__name__ == "Pemrik":
+    if hasattr(x, "get_request_command"):
         return x.get_request_command()
-    if type(x).__name__ == "PemrikCollection":
+    if hasattr(x, "get_collection"):
         return ["collection", x.get_collection()]
-    if isinstance(x, collections.deque):
-        return ["deque", list(x)]
-    return x.__name__ if isinstance(x, types.ModuleType) else repr(x)
+    return list(x) if isinstance(x, collections.deque) else getattr(x, "__name__", repr(x))
 
 
 def observe(x):
@@ -100,29 +67,25 @@ def observe(x):
 
 
 def leaves(x):
-    if not isinstance(x, (dict, list, tuple, collections.deque)):
+    if isinstance(x, dict):
+        x = [*x.keys(), *x.values()]
+    elif not isinstance(x, (list, tuple, collections.deque)):
         return [x]
-    return [
-        x,
-        *(o for i in ([*x.keys(), *x.values()] if isinstance(x, dict) else x) for o in leaves(i)),
-    ]
+    return [x, *(o for i in x for o in leaves(i))]
 
 
 def attempt(kind, expr, mode, start):
-    namespace = NAMESPACES[kind]()
+    namespace = import_namespace() if kind == "import" else objects()
     func, args, kwargs = split(expr, namespace)
     receiver = getattr(func, "__self__", None)
-    tracked = namespace["STATIC"] + [
-        o for o in leaves((args, kwargs)) if not isinstance(o, (int, type(None)))
-    ]
-    counts = [sys.getrefcount(o) for o in tracked]
-    before = observe([receiver, args, kwargs])
+    tracked = namespace["STATIC"] + [o for o in leaves((args, kwargs)) if not isinstance(o, int)]
+    counts, before = [sys.getrefcount(o) for o in tracked], observe([receiver, args, kwargs])
+    sys.stderr, stderr = None, sys.stderr  # reports written during the call add no tries
     try:
         value = oomhelper.call(mode, start, func, args, kwargs)
     except BaseException as e:
         value = e
-    refused = oomhelper.counts()[1]
-    outcome = observe(value)
+    sys.stderr, refused, outcome = stderr, oomhelper.counts()[1], observe(value)
     del value
     now = [sys.getrefcount(o) for o in tracked]
     leaked = [repr(o)[:60] for o, a, b in zip(tracked, counts, now, strict=True) if a != b]
@@ -139,25 +102,52 @@ def fork(*how):
             out.flush()
             os._exit(0)
         os.wait()
-        out.seek(0)
-        err.seek(0)
+        out.seek(0), err.seek(0)
         text = out.read()
         return json.loads(text) if text else dict(crash=err.read())
 
 
+def error(outcome):
+    return outcome[0] if isinstance(outcome, list) else None
+
+
+def allowed(kind, outcome, reference):
+    if outcome == reference or error(outcome) == "MemoryError":
+        return True
+    while error(outcome) == "RuntimeError" and outcome[1].startswith("An error occurred while"):
+        outcome = outcome[2]
+    return kind == "import" and outcome == NO_EXCEPTION
+
+
 def sweep(kind, expr):
+    reference, faults, own, tries = fork(kind, expr, "one", -1), [], [], 0
+    if "crash" in reference or reference["refused"] or reference["leaked"]:
+        return [["reference run", reference]]
     for mode in ("one", "sticky", "cxx"):
-        for start in range(-1 if mode == "one" else 0, 10_000):
-            got = fork(kind, expr, mode, start)
-            print(json.dumps(dict(got, name=expr, mode=mode, start=start)), flush=True)
-            if "crash" in got and start < 0:
-                return
-            if got.get("refused") == 0 and start >= 0:
+        for start in range(10_000):
+            t, where, tries = fork(kind, expr, mode, start), [mode, start], tries + 1
+            if "crash" in t:
+                stack = t["crash"].partition("oomhelper: fatal signal")[2]
+                (own if stack and MODULE_FILE not in stack else faults).append([where, t["crash"]])
+                continue
+            if error(t["outcome"]) == "SystemError" and t["outcome"][1].startswith(LOST_BY_SCRIPT):
+                own.append(where)
+            elif not allowed(kind, t["outcome"], reference["outcome"]):
+                faults.append([where, "outcome", t["outcome"]])
+            kept = t["before"] if error(t["outcome"]) == "MemoryError" else reference["after"]
+            if t["after"] != [kept[0], *t["before"][1:]]:
+                faults.append([where, "receiver or arguments changed", t["after"]])
+            if t["leaked"]:
+                faults.append([where, "reference counts changed", t["leaked"]])
+            if t["refused"] == 0:
                 break
+        else:
+            faults.append([mode, "no try met no refusal"])
+    return faults[:10] + ([["the interpreter's own", own]] if len(own) > tries / 10 else [])
 
 
 if __name__ == "__main__":
     for kind, expr in json.load(sys.stdin):
         if kind != "import":  # imported once here, not again in every try
             import support.workflows  # noqa: F401
-        sweep(kind, expr)
+        print(json.dumps([expr, sweep(kind, expr)], ensure_ascii=False), flush=True)
