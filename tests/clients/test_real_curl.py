@@ -5,16 +5,14 @@ import os
 import shutil
 import subprocess
 
-import pytest
 from hypothesis import example, given
 from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik
 from support.cases import METHODS
 from support.oracles import curl_words
-from support.postman import RecordingServer
+from support.postman import RecordingServer, unavailable
 
-pytestmark = pytest.mark.skipif(not shutil.which("curl"), reason="curl is missing")
 CASES = [
     ("GET", "", [], None),
     ("POST", "items", [("X-Dup", "1"), ("x-dup", ""), ("!#$%&'*+-.^_`|~", "token name")], ""),
@@ -34,6 +32,8 @@ header = st.tuples(text.filter(lambda n: n[:1] != "@"), text)  # curl reads -H @
 @example(cases=CASES)
 @given(st.lists(st.tuples(st.sampled_from(METHODS), url, st.lists(header), body), min_size=1))
 def test_lines_deliver_what_curl_words_says(tmp_path_factory, cases):
+    if not shutil.which("curl"):
+        unavailable("curl is missing")
     home = tmp_path_factory.getbasetemp()
     env = {"PATH": os.environ["PATH"], "HOME": str(home), "LC_ALL": "C"}  # no curlrc, no proxy
     with RecordingServer() as server:
