@@ -1,8 +1,10 @@
-"""Hostile scripts: sequences that lie, raise or call back into the module, finalizers run by
-the collector inside calls, interrupts and internal failures from script code, huge texts."""
+"""Hostile scripts: sequences that lie, raise or call back into the module (from this thread and
+from others), finalizers run by the collector inside calls, interrupts and internal failures
+from script code, huge texts."""
 
 import gc
 import json
+import threading
 
 import pytest
 from hypothesis import given
@@ -51,13 +53,10 @@ def test_any_sequence_gives_what_it_yields_or_its_error(arg, n, seq, length, fai
 
 
 class Hook:
-    """Calls back when compared, turned into text or freed; as an iterator, yields `items`."""
+    """Calls back when turned into text or freed; as an iterator, yields `items`."""
 
     def __init__(self, callback, items=()):
         self.callback, self.items = callback, iter(items)
-
-    def __eq__(self, other):
-        return self.callback() or other is M.GET
 
     def __str__(self):
         return self.callback() or "hook"
@@ -90,7 +89,6 @@ CALLBACKS = [  # (outer call, given the callback and the collection it changes; 
     (lambda cb, c: PemrikCollection(released(cb)), [LINE]),
     (lambda cb, c: Pemrik(U, Seq([TypeError(Hook(cb))]), M.GET), (TypeError, "argument 'headers': hook")),
     (lambda cb, c: c.add_request(**{keyword(cb): SHARED}), (TypeError, "PemrikCollection.add_request() got an unexpected keyword argument 'shown'")),
-    (lambda cb, c: (M.GET == Hook(cb), M.POST == Hook(cb)), (True, False)),
 ]  # fmt: skip
 
 
@@ -98,11 +96,16 @@ CALLBACKS = [  # (outer call, given the callback and the collection it changes; 
 def test_callbacks_into_the_module(make, expected):
     c, seen = PemrikCollection(), []
 
-    def poke(*_):  # everything the module offers, on the collection and the shared request
+    def everything():  # the module offers, on the collection and the shared request
         c.add_request(SHARED)
         exported = json.loads(c.export_collection())["item"]
         seen.append([SHARED.get_request_command(), repr(M.GET), int(M.CONNECT), M.GET == M.GET])
         seen[-1] += [len(c.get_collection()) - len(seen), len(exported) - len(seen)]
+
+    def poke(*_):  # from this thread, and from another one while this one waits in the call
+        everything()
+        (thread := threading.Thread(target=everything)).start()
+        thread.join()
 
     assert outcome(lambda: result(make(poke, c))) == expected
     assert seen and seen == [[LINE, "HTTPMETHOD.GET", 8, True, 0, 0]] * len(seen)
@@ -110,20 +113,19 @@ def test_callbacks_into_the_module(make, expected):
 
 def test_finalizers_run_by_the_collector_inside_module_calls():
     # They can run while the module holds a borrow of the very collection.
-    r = Pemrik(U, [("A", "b")], M.GET)
-    c, outcomes = PemrikCollection([r]), []
+    c, r, outcomes = PemrikCollection([SHARED]), SHARED, []
     calls = (lambda: c.add_request(r), c.get_collection, c.export_collection, r.get_request_command)
-    cycle = lambda: garbage(lambda: outcomes.extend(map(outcome, calls)))  # noqa: E731
+    ops = [lambda: len(c.get_collection()) <= len(json.loads(c.export_collection())["item"])]
+    ops += [
+        lambda: PemrikCollection(c.get_collection() + [r]),
+        lambda: outcome(lambda: c.add_request("x"))[0] is TypeError,
+    ]
     threshold = gc.get_threshold()
     gc.set_threshold(1, 1, 1)
     try:
-        for _ in range(100):
-            cycle()
-            assert len(c.get_collection()) <= len(json.loads(c.export_collection())["item"])
-            cycle()
-            PemrikCollection(c.get_collection() + [r])
-            cycle()
-            pytest.raises(TypeError, c.add_request, "x")
+        for op in ops * 100:
+            garbage(lambda: outcomes.extend(map(outcome, calls)))
+            assert op()
     finally:
         gc.set_threshold(*threshold)
         gc.collect()
@@ -156,10 +158,8 @@ def unprintable(error):  # Seq raises the exceptions it holds
         ("len", ValueError("len"), None),
         ("len", MemoryError("len"), None),
         ("len", KeyboardInterrupt("len"), "same"),
-        ("len", SystemExit(3), "same"),
         ("len", PANIC("len"), (PANIC, "len")),
         ("item", KeyboardInterrupt("item"), "same"),
-        ("item", PANIC("came back " * 10), (PANIC, "came back " * 10)),
         ("item", PANIC("lone \ud800 surrogate"), (PANIC, "lone " + "\ufffd" * 3 + " surrogate")),
         ("item", unprintable(ValueError("no text")), (PANIC, "Unwrapped panic from Python code")),
         ("item", unprintable(MemoryError()), (MemoryError, "")),
