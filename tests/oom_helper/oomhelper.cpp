@@ -1,8 +1,7 @@
-// Test helper, preloaded (LD_PRELOAD) and imported as `oomhelper`. call(mode, start, func, args,
-// kwargs) returns or raises what func(*args, **kwargs) does with allocation number `start`
-// refused ("one"), every one from there ("sticky"), or C++ operator new number `start` alone
-// ("cxx"; start < 0 refuses none); counts() then gives (allocations, refused). A fatal signal
-// writes the native stack, frames named by their shared object, to standard error.
+// Preloaded and imported as `oomhelper`: call(mode, start, func, args, kwargs) calls func with
+// allocation number `start` refused ("one"), every one from there ("sticky") or C++ operator new
+// number `start` alone ("cxx"; start < 0 refuses none); counts() then gives (allocations,
+// refused). A fatal signal writes the native stack, by shared object, to standard error.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -58,9 +57,8 @@ PyObject* call(PyObject*, PyObject* a) {
 
 PyObject* counts(PyObject*, PyObject*) { return Py_BuildValue("(LL)", counted, refused); }
 
-PyMethodDef methods[] = {{"call", call, METH_VARARGS, nullptr},
-                         {"counts", counts, METH_NOARGS, nullptr},
-                         {nullptr, nullptr, 0, nullptr}};
+PyMethodDef methods[] = {
+    {"call", call, METH_VARARGS, nullptr}, {"counts", counts, METH_NOARGS, nullptr}, {}};
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "oomhelper", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
 

@@ -2,9 +2,8 @@
 
 
 class Seq:
-    """__len__ returns or raises `length` (the item count by default), an item that is an
-    exception is raised in its place, hook(callback, index) runs first in each callback and
-    `read` records the positions read."""
+    """__len__ returns or raises `length` (default: the item count), an exception item is raised,
+    hook(callback, index) runs first in each callback and `read` records the positions read."""
 
     def __init__(self, items, length=None, hook=lambda callback, i: None):
         self.items, self.length, self.hook, self.read = list(items), length, hook, []

@@ -1,11 +1,10 @@
 """The out-of-memory sweeps, with tests/oom_helper preloaded: for each [kind, call expression]
-on standard input, forked tries refuse allocation number `start` alone ("one"), every one from
-there ("sticky") or C++ allocation `start` alone ("cxx"), for start = 0, 1, ... until one meets
-no refusal; [expression, faults] is printed as a JSON line. A try must give the reference result
-(start -1) or MemoryError and keep its receiver, arguments and reference counts. A tenth of the
-tries may meet the interpreter's own failures: a fatal error with no frame of the module on the
-native stack (seen as it builds a new module's classes), or the exception of a script function
-lost (a SystemError naming it)."""
+on standard input, forked tries refuse allocation `start` alone ("one"), every one from there
+("sticky") or C++ allocation `start` alone ("cxx"), for start = 0, 1, ... until one meets no
+refusal, printing [expression, faults] as a JSON line. A try must give the reference result
+(start -1) or MemoryError and keep its receiver, arguments and reference counts, except that a
+tenth may meet the interpreter's own failures: a fatal error with no frame of the module on the
+native stack (seen as it builds a new module's classes), or a script function's lost exception."""
 
 import _imp
 import ast
