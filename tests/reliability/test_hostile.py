@@ -35,7 +35,8 @@ def result(x):
 
 
 MAKE = {"headers": lambda s: Pemrik(U, s, M.GET), "collection": PemrikCollection}
-LENGTHS = st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ZeroDivisionError("len"), TypeError()])
+# a length hint that fails with an ordinary exception (MemoryError is one) is only passed over
+LENGTHS = st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ValueError(), TypeError(), MemoryError()])
 SEQS = st.sampled_from([Seq, IterSeq])
 FAIL = st.tuples(st.integers(0, 4), st.sampled_from([KeyError("k"), ValueError(), TypeError("t")]))
 
@@ -149,14 +150,11 @@ def unprintable(error):  # Seq raises the exceptions it holds
     return type("Unprintable", (PANIC,), {"__str__": lambda s: Seq([error])[0]})()
 
 
-# From a length hint, an ordinary exception only costs the reservation (MemoryError is one);
-# anything else ends the call: an interrupt or exit unchanged, an internal failure raised again
-# as a new one with the same text, or MemoryError when it has none.
+# Anything but an ordinary exception from script code ends the call: an interrupt unchanged, an
+# internal failure raised again as a new one with the same text, or MemoryError when it has none.
 @pytest.mark.parametrize(
     "at, raised, expected",
     [
-        ("len", ValueError("len"), None),
-        ("len", MemoryError("len"), None),
         ("len", KeyboardInterrupt("len"), "same"),
         ("len", PANIC("len"), (PANIC, "len")),
         ("item", KeyboardInterrupt("item"), "same"),
@@ -168,9 +166,6 @@ def unprintable(error):  # Seq raises the exceptions it holds
 @pytest.mark.parametrize("arg, item", [("headers", ("A", "b")), ("collection", SHARED)])
 def test_exceptions_from_script_code(at, raised, expected, arg, item):
     seq, make = Seq([item], raised) if at == "len" else Seq([raised]), MAKE[arg]
-    if expected is None:
-        assert result(make(seq)) == result(make([item]))
-        return
     with pytest.raises(BaseException) as caught:
         make(seq)
     if expected == "same":
