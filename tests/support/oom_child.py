@@ -41,7 +41,7 @@ def describe(x):
     return list(x) if isinstance(x, collections.deque) else getattr(x, "__name__", repr(x))
 
 
-def observe(x):
+def observe(x):  # as JSON gives it back
     return json.loads(json.dumps(x, default=describe))
 
 
@@ -84,8 +84,7 @@ def fork(*how):
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+", errors="replace") as err:
         if os.fork() == 0:
             os.dup2(err.fileno(), 2)
-            json.dump(attempt(*how), out)
-            out.flush()
+            print(json.dumps(attempt(*how)), file=out, flush=True)
             os._exit(0)
         os.wait()
         out.seek(0), err.seek(0)
