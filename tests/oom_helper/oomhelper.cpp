@@ -1,8 +1,7 @@
-// Test helper, preloaded (LD_PRELOAD) and imported as `oomhelper`. call(mode, start, func, args,
-// kwargs) returns or raises what func(*args, **kwargs) does with allocation number `start`
-// refused ("one"), every one from there ("sticky"), or C++ operator new number `start` alone
-// ("cxx"; start < 0 refuses none); counts() then gives (allocations, refused). A fatal signal
-// writes the native stack, frames named by their shared object, to standard error.
+// Preloaded and imported as `oomhelper`: call(mode, start, func, args, kwargs) calls func with
+// allocation number `start` refused ("one"), every one from there ("sticky") or C++ operator new
+// number `start` alone ("cxx"; start < 0 refuses none); counts() then gives (allocations,
+// refused). A fatal signal writes the native stack, by shared object, to standard error.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -24,20 +23,18 @@ PyMemAllocatorEx original[3];
 
 bool refuse(bool cxx = false) noexcept {
     if (!armed || (cxx_only && !cxx)) return false;
-    const long long n = counted++;
-    const bool fail = sticky ? n >= start : n == start;
+    const bool fail = sticky ? counted >= start : counted == start;
+    ++counted;
     return refused += fail, fail;
 }
 
 PyMemAllocatorEx* of(void* c) { return static_cast<PyMemAllocatorEx*>(c); }
-void* hook_malloc(void* c, size_t n) { return refuse() ? nullptr : of(c)->malloc(of(c)->ctx, n); }
-void* hook_calloc(void* c, size_t k, size_t n) {
-    return refuse() ? nullptr : of(c)->calloc(of(c)->ctx, k, n);
-}
-void* hook_realloc(void* c, void* p, size_t n) {
-    return refuse() ? nullptr : of(c)->realloc(of(c)->ctx, p, n);
-}
-void hook_free(void* c, void* p) { of(c)->free(of(c)->ctx, p); }
+// Each hook hands the call to the original allocator of its domain, unless it is refused.
+#define PASS(f, ...) (refuse() ? nullptr : of(c)->f(of(c)->ctx, __VA_ARGS__))
+void* malloc_(void* c, size_t n) { return PASS(malloc, n); }
+void* calloc_(void* c, size_t k, size_t n) { return PASS(calloc, k, n); }
+void* realloc_(void* c, void* p, size_t n) { return PASS(realloc, p, n); }
+void free_(void* c, void* p) { of(c)->free(of(c)->ctx, p); }
 
 void report_crash(int sig) {
     static const char head[] = "\noomhelper: fatal signal, native stack:\n";
@@ -55,15 +52,13 @@ PyObject* call(PyObject*, PyObject* a) {
     sticky = !std::strcmp(mode, "sticky"), cxx_only = !std::strcmp(mode, "cxx");
     start = start < 0 ? LLONG_MAX : start, counted = refused = 0, armed = true;
     PyObject* result = PyObject_Call(func, args, kwargs == Py_None ? nullptr : kwargs);
-    armed = false;
-    return result;
+    return armed = false, result;
 }
 
 PyObject* counts(PyObject*, PyObject*) { return Py_BuildValue("(LL)", counted, refused); }
 
-PyMethodDef methods[] = {{"call", call, METH_VARARGS, nullptr},
-                         {"counts", counts, METH_NOARGS, nullptr},
-                         {nullptr, nullptr, 0, nullptr}};
+PyMethodDef methods[] = {
+    {"call", call, METH_VARARGS, nullptr}, {"counts", counts, METH_NOARGS, nullptr}, {}};
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "oomhelper", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
 
@@ -72,7 +67,7 @@ PyModuleDef definition = {
 PyMODINIT_FUNC PyInit_oomhelper() {
     for (int d = 0; d < 3; ++d) {  // raw, mem, object
         PyMem_GetAllocator(static_cast<PyMemAllocatorDomain>(d), &original[d]);
-        PyMemAllocatorEx hook = {&original[d], hook_malloc, hook_calloc, hook_realloc, hook_free};
+        PyMemAllocatorEx hook = {&original[d], malloc_, calloc_, realloc_, free_};
         PyMem_SetAllocator(static_cast<PyMemAllocatorDomain>(d), &hook);
     }
     static char stack[1 << 16];

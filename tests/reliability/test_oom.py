@@ -19,7 +19,6 @@ pytestmark = pytest.mark.skipif(
     bool(os.environ.get("PEMRIK_SANITIZED")) or sys.version_info < (3, 12),
     reason="needs CPython 3.12 or later and its own operator new",
 )
-
 IMPORT = "_imp.create_dynamic(spec)"
 
 
@@ -27,19 +26,16 @@ IMPORT = "_imp.create_dynamic(spec)"
 def faults(tmp_path_factory):
     if not shutil.which("g++"):
         pytest.skip("g++ is needed to build the allocation-failure helper")
-    out, include = tmp_path_factory.mktemp("oomhelper"), sysconfig.get_paths()["include"]
-    build = "g++ -std=c++17 -O1 -g -shared -fPIC -Wall -Wextra -o oomhelper.so -I".split()
-    subprocess.run([*build, include, TESTS / "oom_helper" / "oomhelper.cpp"], check=True, cwd=out)
-    table = [("import", IMPORT)] + [("operation", e) for e in OPERATIONS]
+    out, source = tmp_path_factory.mktemp("oomhelper"), TESTS / "oom_helper" / "oomhelper.cpp"
+    build = "g++ -std=c++17 -O1 -g -shared -fPIC -Wall -Wextra -o oomhelper.so".split()
+    subprocess.run([*build, "-I" + sysconfig.get_paths()["include"], source], check=True, cwd=out)
     path = os.pathsep.join([str(out), str(TESTS), os.environ.get("PYTHONPATH", "")])
-    env = dict(
-        os.environ, LD_PRELOAD=str(out / "oomhelper.so"), PYTHONPATH=path, PYTHONMALLOC="debug"
-    )
+    env = dict(os.environ, LD_PRELOAD=out / "oomhelper.so", PYTHONPATH=path, PYTHONMALLOC="debug")
+    table = [("import", IMPORT)] + [("operation", e) for e in OPERATIONS]
     child = subprocess.run(
-        [sys.executable, TESTS / "support" / "oom_child.py"],
-        input=json.dumps(table),
-        **dict(env=env, cwd=out, capture_output=True, text=True, timeout=900),
-    )
+        [sys.executable, TESTS / "support" / "oom_child.py"], input=json.dumps(table),
+        env=env, cwd=out, capture_output=True, text=True, timeout=900,
+    )  # fmt: skip
     assert child.returncode == 0, child.stderr[-6000:]
     return dict(map(json.loads, child.stdout.splitlines()))
 

@@ -13,7 +13,5 @@ def run_child(code, timeout=120, env=None):
     """Runs code in a child interpreter that can import `support`; env adds to the environment."""
     path = os.pathsep.join(p for p in (str(TESTS), os.environ.get("PYTHONPATH")) if p)
     env = {**os.environ, "PYTHONPATH": path, "PYTHONFAULTHANDLER": "1", **(env or {})}
-    code = textwrap.dedent(code)
-    return subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, timeout=timeout, env=env
-    )
+    run = [sys.executable, "-c", textwrap.dedent(code)]
+    return subprocess.run(run, capture_output=True, text=True, timeout=timeout, env=env)

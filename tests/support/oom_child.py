@@ -1,11 +1,10 @@
 """The out-of-memory sweeps, with tests/oom_helper preloaded: for each [kind, call expression]
-on standard input, forked tries refuse allocation number `start` alone ("one"), every one from
-there ("sticky") or C++ allocation `start` alone ("cxx"), for start = 0, 1, ... until one meets
-no refusal, and [expression, faults] is printed as a JSON line. A try must give the reference
-result (start -1) or MemoryError and keep its receiver, arguments and reference counts. A tenth
-of the tries may meet the interpreter's own failures: a fatal error with no frame of the module
-on the native stack (seen as it builds a new module's classes), or the exception of a script
-function lost (a SystemError naming it)."""
+on standard input, forked tries refuse allocation `start` alone ("one"), every one from there
+("sticky") or C++ allocation `start` alone ("cxx"), for start = 0, 1, ... until one meets no
+refusal, printing [expression, faults] as a JSON line. A try must give the reference result
+(start -1) or MemoryError and keep its receiver, arguments and reference counts, except that a
+tenth may meet the interpreter's own failures: a fatal error with no frame of the module on the
+native stack (seen as it builds a new module's classes), or a script function's lost exception."""
 
 import _imp
 import ast
@@ -18,38 +17,18 @@ import tempfile
 
 import oomhelper  # before the module: the tries of the import sweep import it first
 
-MODULE_FILE = os.path.basename(importlib.util.find_spec("pemrik").origin)
+SPEC = importlib.util.find_spec("pemrik")
 LOST_BY_SCRIPT = "<function raising.<locals>.item at "  # a script function of workflows.py
 # A class the interpreter could not make while importing, reported as the SystemError it leaves.
 NO_EXCEPTION = ["SystemError", "attempted to fetch exception but none was set", None]
+LINE = "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
 
 
-def objects():
-    from support.workflows import objects  # only in the sweeps that import the module
-
-    return objects(40)
-
-
-def import_namespace():
-    spec = importlib.util.find_spec("pemrik")
-
-    def settle(receiver):  # importing again without a refusal gives a working module
-        m = _imp.create_dynamic(spec)
-        assert m.__all__ == ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
-        r = m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")
-        r = m.PemrikCollection([r]).get_collection()[0]
-        assert r.get_request_command() == "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
-
-    return dict(_imp=_imp, spec=spec, STATIC=[], settle=settle)
-
-
-def split(expr, namespace):  # the callable, positional and keyword arguments of a call
-    call = ast.parse(expr, mode="eval").body
-    value = lambda node: eval(compile(ast.Expression(node), expr, "eval"), namespace)  # noqa: E731
-    kwargs = {}
-    for k in call.keywords:
-        kwargs.update({k.arg: value(k.value)} if k.arg else value(k.value))
-    return value(call.func), tuple(map(value, call.args)), kwargs
+def settle_import(receiver):  # importing again without a refusal gives a working module
+    m = _imp.create_dynamic(SPEC)
+    r = m.PemrikCollection([m.Pemrik("https://h/p", [("A", "b")], m.HTTPMETHOD.PUT, "x")])
+    line = r.get_collection()[0].get_request_command()
+    assert (m.__all__, line) == (["Pemrik", "PemrikCollection", "HTTPMETHOD"], LINE)
 
 
 def describe(x):
@@ -62,7 +41,7 @@ def describe(x):
     return list(x) if isinstance(x, collections.deque) else getattr(x, "__name__", repr(x))
 
 
-def observe(x):
+def observe(x):  # as JSON gives it back
     return json.loads(json.dumps(x, default=describe))
 
 
@@ -75,8 +54,15 @@ def leaves(x):
 
 
 def attempt(kind, expr, mode, start):
-    namespace = import_namespace() if kind == "import" else objects()
-    func, args, kwargs = split(expr, namespace)
+    if kind == "import":
+        namespace = dict(_imp=_imp, spec=SPEC, STATIC=[], settle=settle_import)
+    else:  # imported by the sweeps of operations only
+        namespace = sys.modules["support.workflows"].objects(40)
+    call = ast.parse(expr, mode="eval").body  # the callable and arguments, made beforehand
+    value = lambda node: eval(compile(ast.Expression(node), expr, "eval"), namespace)  # noqa: E731
+    func, args, kwargs = value(call.func), tuple(map(value, call.args)), {}
+    for k in call.keywords:
+        kwargs.update({k.arg: value(k.value)} if k.arg else value(k.value))
     receiver = getattr(func, "__self__", None)
     tracked = namespace["STATIC"] + [o for o in leaves((args, kwargs)) if not isinstance(o, int)]
     counts, before = [sys.getrefcount(o) for o in tracked], observe([receiver, args, kwargs])
@@ -98,8 +84,7 @@ def fork(*how):
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+", errors="replace") as err:
         if os.fork() == 0:
             os.dup2(err.fileno(), 2)
-            json.dump(attempt(*how), out)
-            out.flush()
+            print(json.dumps(attempt(*how)), file=out, flush=True)
             os._exit(0)
         os.wait()
         out.seek(0), err.seek(0)
@@ -111,12 +96,10 @@ def error(outcome):
     return outcome[0] if isinstance(outcome, list) else None
 
 
-def allowed(kind, outcome, reference):
-    if outcome == reference or error(outcome) == "MemoryError":
-        return True
+def interpreters_own(outcome):  # a failed import's SystemError, under the errors it caused
     while error(outcome) == "RuntimeError" and outcome[1].startswith("An error occurred while"):
         outcome = outcome[2]
-    return kind == "import" and outcome == NO_EXCEPTION
+    return outcome == NO_EXCEPTION
 
 
 def sweep(kind, expr):
@@ -128,12 +111,14 @@ def sweep(kind, expr):
             t, where, tries = fork(kind, expr, mode, start), [mode, start], tries + 1
             if "crash" in t:
                 stack = t["crash"].partition("oomhelper: fatal signal")[2]
-                (own if stack and MODULE_FILE not in stack else faults).append([where, t["crash"]])
+                interpreters = stack and os.path.basename(SPEC.origin) not in stack
+                (own if interpreters else faults).append([where, t["crash"]])
                 continue
             if error(t["outcome"]) == "SystemError" and t["outcome"][1].startswith(LOST_BY_SCRIPT):
                 own.append(where)
-            elif not allowed(kind, t["outcome"], reference["outcome"]):
-                faults.append([where, "outcome", t["outcome"]])
+            elif t["outcome"] != reference["outcome"] and error(t["outcome"]) != "MemoryError":
+                if not (kind == "import" and interpreters_own(t["outcome"])):
+                    faults.append([where, "outcome", t["outcome"]])
             kept = t["before"] if error(t["outcome"]) == "MemoryError" else reference["after"]
             if t["after"] != [kept[0], *t["before"][1:]]:
                 faults.append([where, "receiver or arguments changed", t["after"]])
