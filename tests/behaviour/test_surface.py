@@ -43,7 +43,10 @@ MIXED = "; ".join(f"[{f}{m})]" for m in MIXES for f in ("Pemrik(", "Pemrik.__new
 
 CALLS = [
     ("Pemrik()", N + "missing 3 required positional arguments: 'url', 'headers', and 'method'"),
-    ('Pemrik("/u")', N + "missing 2 required positional arguments: 'headers' and 'method'"),
+    (
+        'Pemrik("/u"); Pemrik.__new__(Pemrik, "/u")',
+        N + "missing 2 required positional arguments: 'headers' and 'method'",
+    ),
     ('Pemrik("/u", [])', N + "missing 1 required positional argument: 'method'"),
     ("Pemrik(headers=[])", N + "missing 2 required positional arguments: 'url' and 'method'"),
     ("c.add_request()", ADD + "missing 1 required positional argument: 'pemrik'"),
@@ -90,7 +93,7 @@ CALLS = [
     ("c.export_collection(x=1)", "PemrikCollection.export_collection() takes no keyword arguments"),
     (  # the interpreter's own error; only the first failure in parameter order is reported
         'Pemrik(BAD, 5, 5, 5); Pemrik("/u", [(BAD, 5)], 5); Pemrik("/u", [("n", BAD)], 5); '
-        'Pemrik("/u", [], GET, BAD)',
+        'Pemrik("/u", [], GET, BAD); Pemrik.__new__(Pemrik, BAD, [], GET)',
         UnicodeEncodeError("utf-8", BAD, 2, 3, "surrogates not allowed"),
     ),
     ('Pemrik("/u", [("a", "b"), ("x",)], 5, 5)', ValueError(LENGTH.format(1))),
@@ -190,7 +193,7 @@ def unmade(cls, argument=""):
 
 SCRIPTED = {  # what the script did: expressions and their outcomes
     INIT + "seen.append((a, k) == (A, K))": {CALL: LINE, "seen": [True] * 2},
-    INIT + "1 / 0": {CALL: ZERO},
+    INIT + "1 / 0": {CALL + "; Pemrik(*A)": ZERO},  # with keywords and without
     NEW.format("Pemrik", "seen.append((a, k) == (A, K)) or 0"): {CALL: 0, "seen": [True] * 2},
     bypass("Pemrik"): {
         CALL + "; Z.Pemrik.get_request_command()": unmade("Pemrik"),
