@@ -12,6 +12,7 @@ import pytest
 import pemrik
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 from support.cases import METHODS as NAMES
+from support.cases import lines
 from support.child import run_child
 from support.hostile import Seq
 
@@ -128,12 +129,6 @@ CALLS = [
 ]
 
 
-def outcome(v):  # requests by their lines, collections by their requests
-    v = v.get_collection() if isinstance(v, PemrikCollection) else v
-    v = v.get_request_command() if isinstance(v, Pemrik) else v
-    return [outcome(x) for x in v] if isinstance(v, list) else v
-
-
 @pytest.mark.parametrize("expressions, expected", CALLS)
 def test_outcome(expressions, expected):
     expected = TypeError(expected) if isinstance(expected, str) else expected
@@ -141,15 +136,15 @@ def test_outcome(expressions, expected):
         expected = (type(expected), expected.args)
     for expression, start in itertools.product(expressions.split("; "), [None, [], [A, B]]):
         c = PemrikCollection(start)  # a failed call leaves it as it was
-        before = outcome(c), c.export_collection()
+        before = lines(c), c.export_collection()
         try:
-            got = outcome(eval(expression))
+            got = lines(eval(expression))
         except BaseException as e:
             got, renamed = e, type(e) is TypeError and str(e).startswith("argument '")
             assert (e.__cause__, e.__context__, e.__suppress_context__) == (None, None, renamed)
-            assert (outcome(c), c.export_collection()) == before
+            assert (lines(c), c.export_collection()) == before
             got = {type: type(e), tuple: (type(e), e.args)}.get(type(expected), e)
-        assert got is expected or got == outcome(expected)
+        assert got is expected or got == lines(expected)
         c.add_request(B)  # every borrow was released: the exclusive one can be taken
 
 

@@ -11,7 +11,7 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
-from support.cases import METHODS
+from support.cases import METHODS, lines
 from support.oracles import SCHEMA, curl_line, curl_words, export_text, url_doc
 from support.postman import conforms
 
@@ -22,10 +22,6 @@ ALL = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)
 
 def make(data):
     return [Pemrik(url, list(hs), getattr(HTTPMETHOD, m), body) for url, hs, m, body in data]
-
-
-def commands(requests):
-    return None if requests is None else [r.get_request_command() for r in requests]
 
 
 def placed(grounds, specials, longest):  # each special at every position of texts up to longest
@@ -70,8 +66,8 @@ BASH = ["bash", "--norc", "--noprofile"]
 @given(st.lists(records(st.characters(exclude_categories=["Cs"], exclude_characters="\0"))))
 def test_lines_are_the_oracles_and_bash_reads_back_the_fields(batch):
     """Runs the command lines in one bash, with curl a function printing its arguments."""
-    assert (lines := commands(make(batch))) == [curl_line(*r) for r in batch]
-    script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "".join(line + "\n" for line in lines)
+    assert (rendered := lines(make(batch))) == [curl_line(*r) for r in batch]
+    script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "".join(line + "\n" for line in rendered)
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}
     done = subprocess.run(BASH, input=script.encode(), capture_output=True, env=env)
     assert done.returncode == 0 and done.stderr == b"", done.stderr
@@ -132,7 +128,7 @@ def test_stored_in_order_and_exported_as_the_document(initial, added, form):
         assert (c.add_request(pemrik=r) if keyword else c.add_request(r)) is None
     data = initial + [record for record, _ in added]
     expected = None if not data and "None" in form else [curl_line(*r) for r in data]
-    assert commands(c.get_collection()) == expected
+    assert lines(c.get_collection()) == expected
     assert (text := c.export_collection()) == export_text(data) == c.export_collection()
     assert initial is EVERY or conforms(text)  # the schema takes seconds over the sweep
 
@@ -148,4 +144,4 @@ def test_copies_in_and_out():
     assert len({r, *out, *c.get_collection()}) == 7  # new objects, each equal to itself only
     del r, url, c  # what came out outlives what went in and the collection
     gc.collect()
-    assert commands(out) == [curl_line("https://h/items", [("A", "b")], "POST", "{}")] * 3
+    assert lines(out) == [curl_line("https://h/items", [("A", "b")], "POST", "{}")] * 3

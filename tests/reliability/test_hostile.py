@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik, PemrikCollection
+from support.cases import lines
 from support.hostile import IterSeq, Seq
 from support.oracles import curl_line, export_text
 
@@ -28,12 +29,6 @@ def outcome(call):
         return type(e), str(e)
 
 
-def result(x):
-    if isinstance(x, PemrikCollection):
-        return [r.get_request_command() for r in x.get_collection()]
-    return x.get_request_command() if isinstance(x, Pemrik) else x
-
-
 MAKE = {"headers": lambda s: Pemrik(U, s, M.GET), "collection": PemrikCollection}
 # a length hint that fails with an ordinary exception (MemoryError is one) is only passed over
 LENGTHS = st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ValueError(), TypeError(), MemoryError()])
@@ -46,11 +41,11 @@ def test_any_sequence_gives_what_it_yields_or_its_error(arg, n, seq, length, fai
     headers = arg == "headers"
     items = [(f"N{i}", f"v{i}") if headers else Pemrik(f"{U}/{i}", [], M.PUT) for i in range(n)]
     given = items[: fail[0]] + [fail[1]] if fail and fail[0] <= n else items
-    expected = curl_line(U, items, "GET", None) if headers else list(map(result, items))
+    expected = curl_line(U, items, "GET", None) if headers else lines(items)
     if given is not items:  # a TypeError is reported as the argument's
         where = f"argument '{arg}': " if type(fail[1]) is TypeError else ""
         expected = type(fail[1]), where + str(fail[1])
-    assert outcome(lambda: result(MAKE[arg](seq(given, length)))) == expected
+    assert outcome(lambda: lines(MAKE[arg](seq(given, length)))) == expected
 
 
 class Hook:
@@ -108,7 +103,7 @@ def test_callbacks_into_the_module(make, expected):
         (thread := threading.Thread(target=everything)).start()
         thread.join()
 
-    assert outcome(lambda: result(make(poke, c))) == expected
+    assert outcome(lambda: lines(make(poke, c))) == expected
     assert seen and seen == [[LINE, "HTTPMETHOD.GET", 8, True, 0, 0]] * len(seen)
 
 
