@@ -16,9 +16,8 @@
 namespace pemrik {
 namespace {
 
-constexpr std::string_view msg_uncuttable_url =
-    "cannot export the request at position {} of the collection: its url '{}' holds fewer "
-    "than two '/'";
+constexpr std::string_view msg_url_without_host =
+    "cannot export the request at position {} of the collection: its url '{}' has no host";
 
 constexpr const char* new_parameters[] = {"collection"};
 constexpr Signature new_signature = {"PemrikCollection", "__new__", new_parameters, 0};
@@ -68,8 +67,8 @@ PyObject* export_collection(PyObject* self, PyObject*) {
         auto collection = Shared<CollectionClass>::take(self);
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
         if (requests)
-            if (auto bad = document::first_uncuttable(*requests))
-                raise(PyExc_ValueError, format(msg_uncuttable_url, *bad, (*requests)[*bad].url()));
+            if (auto bad = document::first_without_host(*requests))
+                raise(PyExc_ValueError, format(msg_url_without_host, *bad, (*requests)[*bad].url()));
         return make_str(document::measure(requests),
                         [&](char* out) { return document::write(requests, out); });
     });

@@ -11,7 +11,7 @@ from support.postman import RecordingServer, conforms, newman_command, run_newma
 HEADERS = [("X-Q", 'it\'s "q" \\ $x `id`'), ("X-L", "\x80é\xff\tend"), ("!#$%&'*+-.^_`|~", "")]
 BODY = '{"q": "it\'s \\"x\\" \\\\"}' + "".join(map(chr, range(32))) + "\x7fé中😀\u2028"
 TARGET = "/{}/a!$'()*,;=@~?q=1&r=$(),*~"
-URLS = "http://h:1//a//?q=1#f // x:// file:///x/y a//b//c h://a/b?u=http://c#f '/é/😀".split()
+URLS = "http://h:1//a//?q=1#f //h x://h file://h/x/y a//b//c h://a/b?u=http://c#f 'é/😀".split()
 
 
 def export(requests):
@@ -44,8 +44,12 @@ def test_newman_sends_exports_as_put_in(tmp_path):
         cases = [
             (s.base + TARGET.format(m), HEADERS, m, BODY) for s in (plain, secure) for m in METHODS
         ]
+        # without a scheme (the protocol is https), the host is what stands before the first "/"
+        # or after a leading "//"
+        bare = secure.base.removeprefix("https://")
+        cases += [(b + TARGET.format(m), HEADERS, m, BODY) for b, m in [(bare, "PUT"), ("//" + bare, "GET")]]
         printed = run_newman(export(cases), tmp_path)
-        for server in (plain, secure):
+        for server, methods in ((plain, METHODS), (secure, [*METHODS, "PUT", "GET"])):
             # the request's own headers come first, then those newman adds
             got = [(m, t, h[: len(HEADERS)], b) for m, t, h, b in server.received]
-            assert got == [sent(m) for m in METHODS], printed
+            assert got == [sent(m) for m in methods], printed

@@ -67,9 +67,9 @@ void check_text(unsigned char f, unsigned char b, std::size_t n, std::size_t at)
     if (f != 'a' && n <= 64) return;
     const HeaderView header{s, s};
     std::vector<Request> one;
-    one.emplace_back("//" + s, std::span(&header, 1), Method::PUT, s);
+    one.emplace_back("//h/" + s, std::span(&header, 1), Method::PUT, s);
     CHECK(rendered(&curl::measure, &curl::write, one[0]) ==
-                  "curl -X PUT " + (bare ? "//" + s : "'//" + want[2] + "'") + " -H \"" + want[1] +
+                  "curl -X PUT " + (bare ? "//h/" + s : "'//h/" + want[2] + "'") + " -H \"" + want[1] +
                       ": " + want[1] + "\"" + (s.starts_with('@') ? " --data-raw '" : " -d '") +
                       want[2] + "'" &&
               rendered(&document::measure, &document::write, &one)
@@ -103,8 +103,8 @@ int main() {
              {rendered(&document::measure, &document::write, &both),
               R"({"info":{"name":"Pemrik Collection","schema":"https://schema.getpostman.com/json/)"
               R"(collection/v2.1.0/collection.json"},"item":[{"name":"a!b://x/p//","request":{)"
-              R"("body":{"mode":"raw","raw":""},"header":[],"method":"GET","url":{"host":"x",)"
-              R"("path":["p","",""],"protocol":"https","raw":"a!b://x/p//"}}},{"name":)"
+              R"("body":{"mode":"raw","raw":""},"header":[],"method":"GET","url":{"host":"a!b:",)"
+              R"("path":["","x","p","",""],"protocol":"https","raw":"a!b://x/p//"}}},{"name":)"
               R"("Z+.-9://x/a b'c","request":{"body":{"mode":"raw","raw":"it's\n"},"header":[{)"
               R"("key":"A","value":"1"},{"key":"B$`","value":"\"\\$x"}],"method":"POST","url":{)"
               R"("host":"x","path":["a b'c"],"protocol":"Z+.-9","raw":"Z+.-9://x/a b'c"}}}]})"},

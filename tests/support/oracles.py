@@ -38,9 +38,13 @@ def curl_words(url, headers, method, body):
 
 
 def url_doc(url):
-    pieces, scheme = url.split("/"), SCHEME.match(url)
+    """The url object; its host is the authority: after "scheme://", else after a leading "//",
+    else from the start, up to the next "/". An empty host cannot be exported."""
+    scheme = SCHEME.match(url)
+    start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
+    host, slash, path = url[start:].partition("/")
     protocol = scheme.group() if scheme else "https"
-    return {"raw": url, "protocol": protocol, "host": pieces[2], "path": pieces[3:]}
+    return {"raw": url, "protocol": protocol, "host": host, "path": path.split("/") if slash else []}
 
 
 def document(data):

@@ -94,7 +94,7 @@ def objects(size):
     reqs.append(Pemrik(ascii_url, headers, M.CONNECT, ""))
     return dict(
         globals(), URL=url, ASCII=ascii_url, HEADERS=headers, BODY=body, REQS=reqs,
-        CUT=Pemrik("no-slash-" * 4, [], M.GET), SURROGATE="x\ud800y" * size,
+        CUT=Pemrik("/no-host" * 4, [], M.GET), SURROGATE="x\ud800y" * size,
         STATIC=[Pemrik, PemrikCollection, M, *(getattr(M, n) for n in METHODS)],
         # a collection must be free to change again after a try
         settle=lambda r: isinstance(r, PemrikCollection) and r.add_request(reqs[1]),

@@ -23,7 +23,7 @@ void write_item(Sink& outer, const Request& record) {
     const Known request(record);
     const Piece url = request.url();
     const UrlCut cut = request.url_cut();
-    assert(cut.cuttable);
+    assert(cut.has_host());
     sink.ascii(request.ascii());
     json::fill<item_template>(sink)
         .text(url)
@@ -63,9 +63,9 @@ void write_document(Sink& sink, const std::vector<Request>* requests) {
 
 }  // namespace
 
-std::optional<std::size_t> first_uncuttable(const std::vector<Request>& requests) {
+std::optional<std::size_t> first_without_host(const std::vector<Request>& requests) {
     for (std::size_t i = 0; i < requests.size(); ++i)
-        if (!Known(requests[i]).url_cut().cuttable) return i;
+        if (!Known(requests[i]).url_cut().has_host()) return i;
     return std::nullopt;
 }
 

@@ -28,8 +28,7 @@ RecordNote Known::find(const Request& request) noexcept {
     }
     const std::string_view url = request.url();
     const UrlCut cut = cut_url(url);
-    if (cut.cuttable) note.bits |= cuttable;
-    if (url.size() <= UINT32_MAX) {
+        if (url.size() <= UINT32_MAX) {
         note.bits |= cut_kept;
         note.words[0] = static_cast<std::uint32_t>(cut.host_begin);
         note.words[1] = static_cast<std::uint32_t>(cut.host_end);
@@ -42,8 +41,7 @@ RecordNote Known::find(const Request& request) noexcept {
 
 UrlCut Known::url_cut() const noexcept {
     if (!(note_.bits & cut_kept)) return cut_url(request_.url());  // a url of more than 4 GiB
-    return UrlCut{note_.words[0], note_.words[1], note_.words[2], note_.words[3],
-                  (note_.bits & cuttable) != 0};
+    return UrlCut{note_.words[0], note_.words[1], note_.words[2], note_.words[3]};
 }
 
 }  // namespace pemrik

@@ -52,7 +52,7 @@ public:
     UrlCut url_cut() const noexcept;
 
 private:
-    enum : std::uint8_t { noted = 1, all_ascii = 2, cuttable = 4, cut_kept = 8 };
+    enum : std::uint8_t { noted = 1, all_ascii = 2, cut_kept = 4 };
     static constexpr unsigned extra_bits = Request::note_bits / 2;
     static constexpr TextNote saturated = (TextNote{1} << extra_bits) - 1;
     static std::size_t extra(TextNote note) noexcept {

@@ -1,4 +1,4 @@
-// Url cutting: nothing is parsed but the "/" positions and a leading scheme.
+// Url cutting: nothing is parsed but a leading scheme and the "/" positions.
 #include "request/core/url.hpp"
 
 #include <algorithm>
@@ -23,21 +23,16 @@ std::size_t scheme_size(std::string_view url) {
 
 UrlCut cut_url(std::string_view url) noexcept {
     UrlCut cut;
-    auto first = url.find('/');
-    if (first == std::string_view::npos) return cut;
-    auto second = url.find('/', first + 1);
-    if (second == std::string_view::npos) return cut;
-    auto third = url.find('/', second + 1);
-    cut.cuttable = true;
-    cut.host_begin = second + 1;
-    if (third == std::string_view::npos) {
+    cut.scheme_size = scheme_size(url);
+    cut.host_begin = cut.scheme_size ? cut.scheme_size + 3 : url.starts_with("//") ? 2 : 0;
+    const auto slash = url.find('/', cut.host_begin);
+    if (slash == std::string_view::npos) {
         cut.host_end = url.size();
     } else {
-        cut.host_end = third;
-        auto path = url.substr(third + 1);
+        cut.host_end = slash;
+        const auto path = url.substr(slash + 1);
         cut.path_pieces = 1 + static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
     }
-    cut.scheme_size = scheme_size(url);
     return cut;
 }
 
