@@ -63,6 +63,12 @@ inline constexpr ByteSet double_quoted_escaped = set_of("\\\"$`");
 inline constexpr ByteSet single_quoted_escaped = set_of("'");
 inline constexpr std::string_view quote_in_single_quotes = "'\\''";
 
+// Command lines: bytes that no shell word can carry (a program's arguments
+// end at NUL), and, inside a header, also the line breaks that would end the
+// header line and start another.
+inline constexpr ByteSet unpassable = set_of(std::string_view("\0", 1));
+inline constexpr ByteSet unpassable_in_header = set_of(std::string_view("\0\r\n", 3));
+
 // Bare urls: bytes that may stand unquoted in a shell word.
 inline constexpr ByteSet bare_url = set_where([](unsigned c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

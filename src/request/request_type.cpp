@@ -4,6 +4,7 @@
 //       def __new__(cls, url: str, headers: Sequence[tuple[str, str]],
 //                   method: HTTPMETHOD, body: str | None = None): ...
 //       def get_request_command(self) -> str: ...   # the curl command line
+#include "core/format.hpp"
 #include "module/binding.hpp"
 #include "module/borrow.hpp"
 #include "module/call.hpp"
@@ -13,6 +14,20 @@
 
 namespace pemrik {
 namespace {
+
+constexpr std::string_view msg_unrenderable = "cannot render the command line: {} {}";
+// Indexed by curl::Refusal::Field and curl::Refusal::Reason.
+constexpr std::string_view refused_fields[] = {
+    "the url",
+    "the name of header {}",
+    "the value of header {}",
+    "the body",
+};
+constexpr std::string_view refusal_reasons[] = {
+    "holds a NUL character, which no shell can pass to a program",
+    "holds a line break (CR or LF), which curl would send as further header lines",
+    "begins with '@', which makes curl read headers from a file of that name",
+};
 
 constexpr const char* parameters[] = {"url", "headers", "method", "body"};
 constexpr Signature signature = {"Pemrik", "__new__", parameters, 3};
@@ -57,6 +72,10 @@ PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 PyObject* get_request_command(PyObject* self, PyObject*) {
     return guarded([&] {
         auto request = Shared<RequestClass>::take(self);
+        if (const auto refused = curl::refusal(*request)) [[unlikely]]
+            raise(PyExc_ValueError, format(msg_unrenderable,
+                                           format(refused_fields[refused->field], refused->header),
+                                           refusal_reasons[refused->reason]));
         return make_str(curl::measure(*request),
                         [&](char* out) { return curl::write(*request, out); });
     });

@@ -11,8 +11,8 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
-from support.cases import METHODS, lines
-from support.oracles import SCHEMA, curl_line, curl_words, export_text, url_doc
+from support.cases import METHODS, lines, outcome
+from support.oracles import SCHEMA, curl_line, curl_refusal, curl_words, export_text, url_doc
 from support.postman import conforms
 
 GET, BARE = HTTPMETHOD.GET, "ABCXYZabcxyz0189@%+=:,./-_"
@@ -30,11 +30,11 @@ def placed(grounds, specials, longest):  # each special at every position of tex
 
 
 CASES = [  # (url, headers, method name, body) and its line, written out by hand
-    (("", [("A", "1")], "GET", ""), """curl -X GET  -H "A: 1" -d ''"""),
+    (("", [("A", "1")], "GET", ""), """curl -X GET '' -H "A: 1" -d ''"""),
     (("/a b", [("A", 'x"y')], "PUT", "it's"), """curl -X PUT '/a b' -H "A: x\\"y" -d 'it'\\''s'"""),
     (
-        ("", [('\\"$`', "$(echo x)\né")], "GET", None),
-        'curl -X GET  -H "\\\\\\"\\$\\`: \\$(echo x)\né"',
+        ("", [('\\"$`', "$(echo injected)\té")], "GET", None),
+        'curl -X GET \'\' -H "\\\\\\"\\$\\`: \\$(echo injected)\té"',
     ),
     (("/", [], "POST", "@'"), "curl -X POST / --data-raw '@'\\'''"),
     (("/", [], "POST", " @x"), "curl -X POST / -d ' @x'"),
@@ -64,10 +64,12 @@ BASH = ["bash", "--norc", "--noprofile"]
 
 @example([r for r, _ in CASES])  # and each character, and each special one at every position:
 @example([(t, [(t, t)], METHODS[i % len(METHODS)], t) for i, t in enumerate(SWEEP)])
-@given(st.lists(records(st.characters(exclude_categories=["Cs"], exclude_characters="\0"))))
+@given(st.lists(records(st.characters(exclude_categories=["Cs"]))))
 def test_lines_are_the_oracles_and_bash_reads_back_the_fields(batch):
     """Runs the command lines in one bash, with curl a function printing its arguments."""
-    assert (rendered := lines(make(batch))) == [curl_line(*r) for r in batch]
+    assert lines(make(batch)) == [outcome(curl_line, *r) for r in batch]
+    batch = [r for r in batch if not curl_refusal(*r[:2], r[3])]  # refused: see the test below
+    rendered = lines(make(batch))
     script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "".join(line + "\n" for line in rendered)
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}
     done = subprocess.run(BASH, input=script.encode(), capture_output=True, env=env)
@@ -75,6 +77,27 @@ def test_lines_are_the_oracles_and_bash_reads_back_the_fields(batch):
     fields = iter(done.stdout.decode(errors="surrogateescape").split("\0")[:-1])
     words = [[next(fields) for _ in range(int(n))] for n in fields]
     assert words == [curl_words(*r) for r in batch]
+
+
+REFUSED = {  # requests that no command line carries, and the text the refusal names
+    ("s://h", (("@file", "x"),), None): "the name of header 0",
+    ("s://h", (("A", "1"), ("B", "x\r\nInjected: 1")), None): "the value of header 1",
+    ("s://h", (("A\nB", "1"),), "@x"): "the name of header 0",
+    ("s://h\0", (("@a", "\0"),), "\0"): "the url",
+    ("s://h", (("A", "\0"),), "x"): "the value of header 0",
+    ("s://h", (), "a\0b"): "the body",
+}
+
+
+@pytest.mark.parametrize("url, headers, body", REFUSED)
+def test_refused_command_lines(url, headers, body):
+    r = Pemrik(url, headers, GET, body)
+    with pytest.raises(ValueError) as info:
+        r.get_request_command()
+    assert str(info.value) == curl_refusal(url, headers, body)
+    assert f": {REFUSED[url, headers, body]} " in str(info.value)
+    exported = PemrikCollection([r]).export_collection()  # the request stays usable
+    assert exported == export_text([(url, headers, "GET", body)])
 
 
 NO_SCHEME = ("1a", "+a", "", " http", "a_b", "a!b", "\u212a", "a\u0663", "http\x00")
@@ -137,7 +160,7 @@ def test_stored_in_order_and_exported_as_the_document(initial, added, form):
     for r, (_, keyword) in zip(make([a for a, _ in added]), added, strict=True):  # keyword or not
         assert (c.add_request(pemrik=r) if keyword else c.add_request(r)) is None
     data = initial + [record for record, _ in added]
-    expected = None if not data and "None" in form else [curl_line(*r) for r in data]
+    expected = None if not data and "None" in form else [outcome(curl_line, *r) for r in data]
     assert lines(c.get_collection()) == expected
     assert (text := c.export_collection()) == export_text(data) == c.export_collection()
     assert initial is EVERY or conforms(text)  # the schema takes seconds over the sweep

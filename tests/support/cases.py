@@ -6,8 +6,17 @@ from pemrik import Pemrik, PemrikCollection
 METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 
 
+def outcome(call, *args):
+    """call(*args), or the ValueError it raises as (ValueError, its text)."""
+    try:
+        return call(*args)
+    except ValueError as e:
+        return ValueError, str(e)
+
+
 def lines(x):
-    """A request as its command line, a collection as its requests, a list item by item; else x."""
+    """A request as its command line (or its refusal, as outcome() gives it), a collection as its
+    requests, a list item by item; else x."""
     x = x.get_collection() if isinstance(x, PemrikCollection) else x
-    x = x.get_request_command() if isinstance(x, Pemrik) else x
+    x = outcome(x.get_request_command) if isinstance(x, Pemrik) else x
     return [lines(i) for i in x] if isinstance(x, list) else x

@@ -6,7 +6,7 @@ import json
 import re
 
 SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
-BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]*")  # url characters that stand unquoted
+BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]+")  # a url that stands unquoted
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
 
 
@@ -18,8 +18,30 @@ def _double(text):
     return "".join("\\" + c if c in '\\"$`' else c for c in text)
 
 
+def curl_refusal(url, headers, body):
+    """Why no command line carries the request (the ValueError's text), or None."""
+    texts = [("the url", url, "\0")]
+    for i, (name, value) in enumerate(headers):
+        texts += [(f"the name of header {i}", name, "\0\r\n")]
+        texts += [(f"the value of header {i}", value, "\0\r\n")]
+    texts += [] if body is None else [("the body", body, "\0")]
+    for where, text, unpassable in texts:
+        if where.startswith("the name") and text.startswith("@"):
+            why = "begins with '@', which makes curl read headers from a file of that name"
+        elif (c := next((c for c in text if c in unpassable), None)) == "\0":
+            why = "holds a NUL character, which no shell can pass to a program"
+        elif c:
+            why = "holds a line break (CR or LF), which curl would send as further header lines"
+        else:
+            continue
+        return f"cannot render the command line: {where} {why}"
+
+
 def curl_line(url, headers, method, body):
-    """The command line for (url, [(name, value)], method name, body or None)."""
+    """The command line for (url, [(name, value)], method name, body or None); raises ValueError
+    when there is none."""
+    if refused := curl_refusal(url, headers, body):
+        raise ValueError(refused)
     line = f"curl -X {method} " + (url if BARE.fullmatch(url) else _single(url))
     line += "".join(f' -H "{_double(name)}: {_double(value)}"' for name, value in headers)
     if body is not None:
@@ -29,7 +51,7 @@ def curl_line(url, headers, method, body):
 
 def curl_words(url, headers, method, body):
     """The arguments curl receives from that command line."""
-    out = ["-X", method] + ([url] if url else [])
+    out = ["-X", method, url]
     for name, value in headers:
         out += ["-H", f"{name}: {value}"]
     if body is not None:

@@ -8,6 +8,7 @@
 #include "request/core/curl.hpp"
 
 #include <cassert>
+#include <optional>
 #include <string_view>
 
 #include "core/text.hpp"
@@ -24,13 +25,17 @@ constexpr std::string_view name_value_separator = ": ";
 constexpr std::string_view header_end = "\"";
 constexpr std::string_view body_start = " -d '";
 // curl reads "-d @name" from the file name; --data-raw takes "@" literally.
+// It also reads "-H @name" from a file, and has no form of -H that sends a
+// header whose name begins with "@".
+constexpr char file_marker = '@';
 constexpr std::string_view raw_body_start = " --data-raw '";
 constexpr std::string_view single_quote_end = "'";
 
 // The bytes that quoting adds to a text standing in place.
 std::size_t added(const Piece& piece, Place place) {
     return piece.shell_extra == Piece::unknown_extra
-               ? shell::added_bytes(place, text::facts_of(piece.text, place == Place::url))
+               ? shell::added_bytes(place, text::facts_of(piece.text, place == Place::url),
+                                    piece.text.size())
                : piece.shell_extra;
 }
 
@@ -50,7 +55,7 @@ void walk(const Known& request, Sink& sink) {
     }
     if (record.has_body()) {
         const Piece body = request.body();
-        sink.raw(!body.text.empty() && body.text.front() == '@' ? raw_body_start : body_start);
+        sink.raw(body.text.starts_with(file_marker) ? raw_body_start : body_start);
         sink.quoted(body, Place::single_quoted);
         sink.raw(single_quote_end);
     }
@@ -86,7 +91,30 @@ struct Write {
     }
 };
 
+// Why a text cannot stand in a command line, if it cannot.
+template <const text::ByteSet& Unpassable>
+std::optional<Refusal::Reason> unpassable(std::string_view text) noexcept {
+    const char* end = text.data() + text.size();
+    const char* at = text::find_in<Unpassable>(text.data(), end);
+    if (at == end) return std::nullopt;
+    return *at == '\0' ? Refusal::nul : Refusal::line_break;
+}
+
 }  // namespace
+
+std::optional<Refusal> refusal(const Request& record) noexcept {
+    if (auto why = unpassable<text::unpassable>(record.url())) return Refusal{Refusal::url, *why};
+    for (std::size_t i = 0; i < record.header_count(); ++i) {
+        const std::string_view name = record.header_name(i);
+        if (name.starts_with(file_marker)) return Refusal{Refusal::header_name, Refusal::file, i};
+        if (auto why = unpassable<text::unpassable_in_header>(name))
+            return Refusal{Refusal::header_name, *why, i};
+        if (auto why = unpassable<text::unpassable_in_header>(record.header_value(i)))
+            return Refusal{Refusal::header_value, *why, i};
+    }
+    if (auto why = unpassable<text::unpassable>(record.body())) return Refusal{Refusal::body, *why};
+    return std::nullopt;
+}
 
 text::TextSize measure(const Request& record) {
     const Known request(record);

@@ -12,12 +12,13 @@ namespace pemrik {
 RecordNote Known::find(const Request& request) noexcept {
     RecordNote note{{}, noted | all_ascii};
     auto keep = [&](TextId id, shell::Place place) {
-        const auto facts = text::facts_of(request.text(id), place == shell::Place::url);
+        const std::string_view text = request.text(id);
+        const auto facts = text::facts_of(text, place == shell::Place::url);
         if (!facts.ascii) note.bits = static_cast<std::uint8_t>(note.bits & ~all_ascii);
         auto saturate = [](std::size_t n) {
             return static_cast<TextNote>(std::min<std::size_t>(n, saturated));
         };
-        request.set_note(id, saturate(facts.json_added) | saturate(shell::added_bytes(place, facts))
+        request.set_note(id, saturate(facts.json_added) | saturate(shell::added_bytes(place, facts, text.size()))
                                                               << extra_bits);
     };
     keep(TextId::url(), shell::Place::url);

@@ -17,12 +17,14 @@ namespace pemrik::shell {
 // Where a text stands on the command line.
 enum class Place { url, double_quoted, single_quoted };
 
-// Bytes that quoting adds to a text standing in place: for a url 0 when it
-// is written bare, else the two quotes and what each single quote inside adds.
-inline std::size_t added_bytes(Place place, const text::Facts& facts) {
+// Bytes that quoting adds to a text of `size` bytes standing in place: for a
+// url 0 when it is written bare (it is not empty and every byte may stand
+// unquoted: an empty word would vanish), else the two quotes and what each
+// single quote inside adds.
+inline std::size_t added_bytes(Place place, const text::Facts& facts, std::size_t size) {
     switch (place) {
         case Place::url:
-            return facts.bare_url ? 0 : 2 + text::single_quote_added * facts.single_quotes;
+            return facts.bare_url && size ? 0 : 2 + text::single_quote_added * facts.single_quotes;
         case Place::double_quoted: return facts.double_quoted;
         case Place::single_quoted: return text::single_quote_added * facts.single_quotes;
     }
