@@ -3,6 +3,7 @@
 #include "module/types.hpp"
 
 #include <string>
+#include <vector>
 
 #include "core/format.hpp"
 #include "module/compat.hpp"
@@ -101,15 +102,27 @@ PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
 }
 
 Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    Ref positional = check(PyTuple_New(nargs));
-    for (Py_ssize_t i = 0; i < nargs; ++i)
-        PyTuple_SET_ITEM(positional.get(), i, Ref::borrow(args[i]).release());
+    // The arguments are lent: each is held before the first allocation of a
+    // tuple or dict, in which the collector may run a finalizer that lets go
+    // of them (binding.hpp).
+    const auto nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+    const auto nkeywords = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+    std::vector<Ref> held;
+    held.reserve(nargs + nkeywords + 1);
+    held.push_back(Ref::borrow(kwnames));
+    for (std::size_t i = 0; i < nargs + nkeywords; ++i) held.push_back(Ref::borrow(args[i]));
+    const Ref* arg = held.data() + 1;
+
+    Ref positional = check(PyTuple_New(static_cast<Py_ssize_t>(nargs)));
+    for (std::size_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(positional.get(), static_cast<Py_ssize_t>(i),
+                         Ref::borrow(arg[i].get()).release());
     Ref keywords;
-    if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+    if (nkeywords > 0) {
         keywords = check(PyDict_New());
-        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
-            check(PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]));
+        for (std::size_t k = 0; k < nkeywords; ++k)
+            check(PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, static_cast<Py_ssize_t>(k)),
+                                 arg[nargs + k].get()));
     }
     return check(Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get()));
 }
