@@ -43,15 +43,11 @@ public:
         return Borrow(obj, inst);
     }
 
-    // As take, but empty instead of raising when obj is not an instance or
-    // a conflicting borrow is held.
+    // As take, but empty instead of raising when obj is not an instance, has
+    // no record or is held by a conflicting borrow.
     static Borrow try_take(PyObject* obj) {
         auto* inst = as_instance<C>(obj);
-        if (!inst) return Borrow();
-        const Acquired got = acquire(inst);
-        if (got == Acquired::no_state) [[unlikely]]
-            raise_unmade(C::info.name);
-        if (got == Acquired::conflict) return Borrow();
+        if (!inst || acquire(inst) != Acquired::taken) return Borrow();
         return Borrow(obj, inst);
     }
 

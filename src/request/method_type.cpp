@@ -37,6 +37,8 @@ PyObject* method_int(PyObject* self) {
     });
 }
 
+// Never raises: an operand it does not handle, an instance no constructor
+// made among them, gives NotImplemented.
 PyObject* method_richcompare(PyObject* self, PyObject* other, int op) {
     return guarded([&] {
         auto mine = Shared<MethodClass>::try_take(self);
