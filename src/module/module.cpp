@@ -15,6 +15,8 @@ namespace {
 constexpr std::string_view msg_subinterpreter =
     "pemrik does not yet support sub-interpreters: it was already imported by another "
     "interpreter of this process";
+constexpr std::string_view msg_finalized =
+    "pemrik cannot be imported again after the interpreter that imported it was finalized";
 
 PyModuleDef definition = {
     .m_base = PyModuleDef_HEAD_INIT,
@@ -31,11 +33,21 @@ PyModuleDef definition = {
 std::atomic<std::int64_t> recorded_interpreter{-1};
 PyObject* module_cell = nullptr;  // the one module object, kept for the process
 
+// The module object and the classes belong to the interpreter that imported
+// the module first. Once it is finalized they are unusable (their names are
+// cleared), and a new interpreter in the same process (an embedding program
+// initialising Python again) would get them from a new import: refuse it.
+std::atomic<bool> interpreter_finalized{false};
+void note_finalized() { interpreter_finalized.store(true); }
+
 Ref create_module() {
+    if (interpreter_finalized.load()) raise(PyExc_ImportError, msg_finalized);
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) throw_python_error();
     std::int64_t none = -1;
-    if (!recorded_interpreter.compare_exchange_strong(none, id) && none != id)
+    if (recorded_interpreter.compare_exchange_strong(none, id))
+        Py_AtExit(note_finalized);  // when its table is full, a new import is not refused
+    else if (none != id)
         raise(PyExc_ImportError, msg_subinterpreter);
     if (module_cell) return Ref::borrow(module_cell);
 

@@ -2,6 +2,8 @@
 
 import itertools
 import json
+import os
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -235,6 +237,39 @@ def test_module_object():
     pytest.raises(TypeError, Pemrik, 5, [], GET)  # the module has raised: its panic class exists
     found = [c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime"]
     assert [c.__qualname__ for c in found] == ["PanicException"] and "Panic" not in str(dir(pemrik))
+
+
+EMBEDDING = r"""
+#include <Python.h>
+int main(void) {  /* the module imported, the interpreter finalised, then both again */
+    for (int run = 0; run < 2; ++run) {
+        Py_Initialize();
+        if (PyRun_SimpleString("try:\n    import pemrik\n    print(pemrik.Pemrik('/p', [], "
+                               "pemrik.HTTPMETHOD.GET).get_request_command())\n"
+                               "except ImportError as e:\n    print(e)\n") != 0 ||
+            Py_FinalizeEx() != 0)
+            return 1;
+    }
+    return 0;
+}
+"""
+
+
+def test_imported_again_after_the_interpreter_was_finalised(tmp_path):
+    var = sysconfig.get_config_var
+    if not var("Py_ENABLE_SHARED") or not shutil.which("cc"):
+        pytest.skip("needs a C compiler and the interpreter as a shared library")
+    (tmp_path / "embed.c").write_text(EMBEDDING)
+    library = ["-L" + var("LIBDIR"), f"-lpython{var('LDVERSION')}", "-Wl,-rpath," + var("LIBDIR")]
+    include = "-I" + sysconfig.get_paths()["include"]
+    subprocess.run(["cc", include, "embed.c", *library, "-o", "embed"], cwd=tmp_path, check=True)
+    env = dict(os.environ, PYTHONHOME=sys.base_prefix, PYTHONPATH=os.path.dirname(pemrik.__file__))
+    run = subprocess.run(["./embed"], cwd=tmp_path, env=env, capture_output=True, text=True)
+    assert (run.returncode, run.stderr) == (0, "")
+    assert run.stdout.splitlines() == [
+        "curl -X GET /p",
+        "pemrik cannot be imported again after the interpreter that imported it was finalized",
+    ]
 
 
 @pytest.mark.parametrize("cls, doc", [(Pemrik, ""), (PemrikCollection, ""), (HTTPMETHOD, None)])
