@@ -3,6 +3,7 @@
 // renderers writing the size they measured, and worked examples exactly.
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,17 @@ int main() {
     // Counts past the 12 bits a note keeps, and past a round of the portable scan.
     for (std::size_t n : {4094, 4095, 4096, 200003})
         for (char c : {'"', '\'', '$', '\x01', ' ', '\xff'}) check_text(c, c, n, 0);
+    // The record's text count at its limit (2 + 2 * headers in 32 bits).
+    CHECK(Request::text_count(0) == 2 && Request::text_count(0x7FFFFFFE) == 0xFFFFFFFE, "count");
+    for (std::size_t headers : {std::size_t{0x7FFFFFFF}, std::size_t{1} << 31, ~std::size_t{0}}) {
+        bool refused = false;
+        try {
+            Request::text_count(headers);
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+        CHECK(refused, "%zu headers taken", headers);
+    }
     // Worked examples: two curl lines and their document.
     const HeaderView two[] = {{"A", "1"}, {"B$`", "\"\\$x"}};
     std::vector<Request> both;

@@ -1,6 +1,7 @@
 // Making and copying request records, each one allocation.
 #include "request/core/record.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -10,8 +11,7 @@ namespace pemrik {
 Request::Request(std::string_view url, std::span<const HeaderView> headers, Method method,
                  std::optional<std::string_view> body) {
     static_assert(sizeof(Block) % alignof(Slot) == 0 && sizeof(Slot) == sizeof(std::uint64_t));
-    if (headers.size() >= (std::size_t{1} << 31)) throw std::bad_alloc();
-    const std::size_t texts = 2 + 2 * headers.size();
+    const std::uint32_t texts = text_count(headers.size());
     std::size_t chars = url.size() + (body ? body->size() : 0);
     for (const auto& h : headers) chars += h.name.size() + h.value.size();
     if (chars > most_chars) throw std::bad_alloc();
@@ -19,7 +19,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
 
     block_ = static_cast<Block*>(::operator new(bytes));
     *block_ = Block{};
-    block_->texts = static_cast<std::uint32_t>(texts);
+    block_->texts = texts;
     block_->method = method;
     block_->has_body = body.has_value();
 
@@ -38,6 +38,12 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
         put(h.name);
         put(h.value);
     }
+}
+
+std::uint32_t Request::text_count(std::size_t headers) {
+    constexpr std::size_t most_headers = (UINT32_MAX - 2) / 2;
+    if (headers > most_headers) throw std::bad_alloc();
+    return static_cast<std::uint32_t>(2 + 2 * headers);
 }
 
 Request::Request(const Request& other)

@@ -54,6 +54,10 @@ public:
     Request& operator=(const Request&) = delete;
     ~Request();
 
+    // How many texts a record of that many headers keeps (url, body, a name
+    // and a value per header); std::bad_alloc when the count does not fit.
+    static std::uint32_t text_count(std::size_t headers);
+
     std::string_view text(TextId id) const noexcept {
         const Slot* slots = block().slots();
         const std::size_t begin = id.slot_ ? slots[id.slot_ - 1].end : 0;
