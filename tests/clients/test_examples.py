@@ -1,6 +1,9 @@
 """The examples run as users run them, printing curl lines and exporting collections
-that follow the schema; the stubs pass stubtest, and mypy --strict with them."""
+that follow the schema; the recorder's hooks let every request of the program go on;
+the stubs pass stubtest, and mypy --strict with them."""
 
+import importlib.util
+import io
 import json
 import os
 import re
@@ -8,9 +11,11 @@ import subprocess
 import sys
 from pathlib import Path
 
+import httpx
 import pytest
+import requests
 
-from support.postman import schema_errors
+from support.postman import RecordingServer, schema_errors
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 MISUSE = """from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
@@ -45,6 +50,47 @@ def test_example(tmp_path, name, args, methods):
     assert schema_errors(text) == []
     assert [i["request"]["method"] for i in json.loads(text)["item"]] == methods.split()
     assert re.findall(r"^ *curl -X (\w+) ", out, re.M) == methods.split()
+
+
+def load(name):
+    spec = importlib.util.spec_from_file_location(Path(name).stem, EXAMPLES / name)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+BINARY = b"\x89PNG\r\n\x1a\n\x00\xff"
+
+
+@pytest.mark.parametrize(
+    "client, method, given, sent, note",
+    [
+        ("requests", "POST", {"data": "grüße".encode()}, "grüße".encode(), None),
+        ("httpx", "PUT", {"content": "it's here"}, b"it's here", None),
+        ("requests", "POST", {"data": BINARY}, BINARY, "binary"),
+        ("httpx", "POST", {"content": BINARY}, BINARY, "binary"),
+        ("requests", "POST", {"data": io.BytesIO(BINARY)}, BINARY, "streamed"),
+        ("httpx", "POST", {"files": {"f": ("a.png", BINARY)}}, BINARY, "streamed"),
+        ("requests", "PROPFIND", {}, b"", "method"),
+        ("httpx", "PROPFIND", {}, b"", "method"),
+    ],
+)
+def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sent, note):
+    recorder = load("record_session.py").Recorder()
+    with RecordingServer() as server:
+        if client == "requests":
+            with requests.Session() as session:
+                session.hooks["response"].append(recorder.requests_hook)
+                status = session.request(method, server.base + "/x", **given).status_code
+        else:
+            with httpx.Client(event_hooks={"request": [recorder.httpx_hook]}) as session:
+                status = session.request(method, server.base + "/x", **given).status_code
+    assert status == 200 and sent in server.received[0][3]
+    items = json.loads(recorder.collection.export_collection())["item"]
+    if note:
+        assert (items, recorder.skipped) == ([], 1) and note in capsys.readouterr().err
+    else:
+        assert [i["request"]["body"]["raw"].encode() for i in items] == [sent]
 
 
 def test_stubs_and_mypy_strict(tmp_path):
