@@ -28,10 +28,18 @@ class Request(TypedDict, total=False):
     postData: PostData
 
 
+# Headers that describe the recorded transfer, not the request: curl works them
+# out again for what it sends. A stale Content-Length makes it wait for bytes
+# that never come; Accept-Encoding makes it print compressed bytes. HTTP/2
+# pseudo-headers (":authority", ":path"...) are already in the url.
+TRANSFER = {"content-length", "accept-encoding", "host", "connection"}
+
+
 def from_entry(request: Request) -> Pemrik:
-    # HTTP/2 pseudo-headers (":authority", ":path"...) are already in the url.
     headers = [
-        (h["name"], h["value"]) for h in request.get("headers", []) if not h["name"].startswith(":")
+        (h["name"], h["value"])
+        for h in request.get("headers", [])
+        if not h["name"].startswith(":") and h["name"].lower() not in TRANSFER
     ]
     body = request["postData"].get("text") if "postData" in request else None
     return Pemrik(request["url"], headers, getattr(HTTPMETHOD, request["method"].upper()), body)

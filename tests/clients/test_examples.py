@@ -7,6 +7,7 @@ import io
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -15,7 +16,7 @@ import httpx
 import pytest
 import requests
 
-from support.postman import RecordingServer, schema_errors
+from support.postman import RecordingServer, schema_errors, unavailable
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 MISUSE = """from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
@@ -91,6 +92,46 @@ def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sen
         assert (items, recorder.skipped) == ([], 1) and note in capsys.readouterr().err
     else:
         assert [i["request"]["body"]["raw"].encode() for i in items] == [sent]
+
+
+# Headers of the recorded transfer, which a replay must not copy, and one it keeps.
+STALE = [(":authority", "shop.example"), (":path", "/old"), ("Host", "shop.example")]
+STALE += [("accept-encoding", "gzip, br"), ("Connection", "keep-alive"), ("Content-Length", "99")]
+FORM = [{"name": "q", "value": "café & co"}, {"name": "tag", "value": "a=b"}, {"name": "e"}]
+
+
+@pytest.mark.parametrize(
+    "method, post, body",
+    [
+        ("GET", None, b""),
+        ("POST", {"mimeType": "application/json", "text": '{"id":7}'}, b'{"id":7}'),
+        ("POST", {"mimeType": "application/x-www-form-urlencoded", "params": FORM}, b""),
+    ],
+)
+def test_har_entries_replay_with_curl(tmp_path, method, post, body):
+    if not shutil.which("curl"):
+        unavailable("curl is missing")
+    (tmp_path / ".curlrc").write_text("max-time = 10\n")  # a request that hangs fails
+    env = {"PATH": os.environ["PATH"], "HOME": str(tmp_path), "LC_ALL": "C"}
+    with RecordingServer() as server:
+        headers = [{"name": n, "value": v} for n, v in [*STALE, ("X-Kept", "1")]]
+        request = {"method": method, "url": server.base + "/x", "headers": headers}
+        if post:
+            request["postData"] = post
+        har = {"log": {"version": "1.2", "entries": [{"request": request}]}}
+        (tmp_path / "in.har").write_text(json.dumps(har))
+        done = run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=tmp_path)
+        assert done.returncode == 0, done.stderr
+        script = "\n".join(line for line in done.stdout.splitlines() if line.startswith("curl "))
+        subprocess.run(["bash", "-e"], input=script, env=env, text=True, check=True, timeout=60)
+    [(_, _, sent, received)] = server.received
+    sent = {name.decode().lower(): value.decode().strip() for name, value in sent}
+    assert received == body
+    assert sent["host"] == server.base.split("/")[2] and sent["x-kept"] == "1"
+    assert sent.get("content-length", "0") == str(len(body))
+    assert not {"accept-encoding", "connection", ":authority", ":path"} & sent.keys()
+    [item] = json.loads((tmp_path / "out.json").read_text("utf-8"))["item"]
+    assert [h["key"] for h in item["request"]["header"]] == ["X-Kept"]
 
 
 def test_stubs_and_mypy_strict(tmp_path):
