@@ -2,11 +2,16 @@
 collection for Postman and into curl command lines.
 
     python examples/from_har.py examples/session.har [collection.json]
+
+A form posted without its text is rebuilt from its parameters when it was
+url-encoded; a multipart form is not (the HAR does not hold the files): its
+request is kept without a body, with a note on stderr.
 """
 
 import json
 import sys
-from typing import TypedDict
+from typing import NotRequired, TypedDict
+from urllib.parse import urlencode
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
@@ -16,9 +21,15 @@ class Pair(TypedDict):
     value: str
 
 
+class Param(TypedDict):
+    name: str
+    value: NotRequired[str]
+
+
 class PostData(TypedDict, total=False):
     mimeType: str
     text: str
+    params: list[Param]
 
 
 class Request(TypedDict, total=False):
@@ -35,14 +46,28 @@ class Request(TypedDict, total=False):
 TRANSFER = {"content-length", "accept-encoding", "host", "connection"}
 
 
+def body_of(request: Request) -> str | None:
+    post = request.get("postData")
+    if post is None:
+        return None
+    params = post.get("params", [])
+    if post.get("text") or not params:
+        return post.get("text")
+    mime = post.get("mimeType", "").split(";")[0].strip().lower()
+    if mime == "application/x-www-form-urlencoded":
+        return urlencode([(p["name"], p.get("value", "")) for p in params])
+    print(f"{request['url']}: a {mime or 'form'} body cannot be rebuilt, left out", file=sys.stderr)
+    return None
+
+
 def from_entry(request: Request) -> Pemrik:
     headers = [
         (h["name"], h["value"])
         for h in request.get("headers", [])
         if not h["name"].startswith(":") and h["name"].lower() not in TRANSFER
     ]
-    body = request["postData"].get("text") if "postData" in request else None
-    return Pemrik(request["url"], headers, getattr(HTTPMETHOD, request["method"].upper()), body)
+    method = getattr(HTTPMETHOD, request["method"].upper())
+    return Pemrik(request["url"], headers, method, body_of(request))
 
 
 def main() -> None:

@@ -98,17 +98,20 @@ def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sen
 STALE = [(":authority", "shop.example"), (":path", "/old"), ("Host", "shop.example")]
 STALE += [("accept-encoding", "gzip, br"), ("Connection", "keep-alive"), ("Content-Length", "99")]
 FORM = [{"name": "q", "value": "café & co"}, {"name": "tag", "value": "a=b"}, {"name": "e"}]
+URLENCODED = "application/x-www-form-urlencoded; charset=UTF-8"
 
 
 @pytest.mark.parametrize(
-    "method, post, body",
+    "method, post, body, note",
     [
-        ("GET", None, b""),
-        ("POST", {"mimeType": "application/json", "text": '{"id":7}'}, b'{"id":7}'),
-        ("POST", {"mimeType": "application/x-www-form-urlencoded", "params": FORM}, b""),
+        ("GET", None, b"", ""),
+        ("POST", {"mimeType": "application/json", "text": '{"id":7}'}, b'{"id":7}', ""),
+        ("POST", {"mimeType": URLENCODED, "params": FORM}, b"q=caf%C3%A9+%26+co&tag=a%3Db&e=", ""),
+        ("PUT", {"mimeType": URLENCODED, "params": FORM, "text": "q=1"}, b"q=1", ""),
+        ("POST", {"mimeType": "multipart/form-data; boundary=b", "params": FORM}, b"", "left out"),
     ],
 )
-def test_har_entries_replay_with_curl(tmp_path, method, post, body):
+def test_har_entries_replay_with_curl(tmp_path, method, post, body, note):
     if not shutil.which("curl"):
         unavailable("curl is missing")
     (tmp_path / ".curlrc").write_text("max-time = 10\n")  # a request that hangs fails
@@ -121,7 +124,7 @@ def test_har_entries_replay_with_curl(tmp_path, method, post, body):
         har = {"log": {"version": "1.2", "entries": [{"request": request}]}}
         (tmp_path / "in.har").write_text(json.dumps(har))
         done = run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=tmp_path)
-        assert done.returncode == 0, done.stderr
+        assert done.returncode == 0 and note in done.stderr, done.stderr
         script = "\n".join(line for line in done.stdout.splitlines() if line.startswith("curl "))
         subprocess.run(["bash", "-e"], input=script, env=env, text=True, check=True, timeout=60)
     [(_, _, sent, received)] = server.received
