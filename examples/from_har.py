@@ -3,13 +3,18 @@ collection for Postman and into curl command lines.
 
     python examples/from_har.py examples/session.har [collection.json]
 
+Without a path, the collection goes into a fresh temporary folder; the last
+line says where.
+
 A form posted without its text is rebuilt from its parameters when it was
 url-encoded; a multipart form is not (the HAR does not hold the files): its
 request is kept without a body, with a note on stderr.
 """
 
 import json
+import os
 import sys
+import tempfile
 from typing import NotRequired, TypedDict
 from urllib.parse import urlencode
 
@@ -76,7 +81,10 @@ def main() -> None:
     collection = PemrikCollection([from_entry(entry["request"]) for entry in entries])
     for request in collection.get_collection() or []:
         print(request.get_request_command())
-    path = sys.argv[2] if len(sys.argv) > 2 else "har.postman_collection.json"
+    if len(sys.argv) > 2:
+        path = sys.argv[2]
+    else:  # a fresh temporary folder, never the current one
+        path = os.path.join(tempfile.mkdtemp(prefix="pemrik-"), "har.postman_collection.json")
     with open(path, "w", encoding="utf-8") as f:
         f.write(collection.export_collection())
     print(f"written: {path}")

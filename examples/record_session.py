@@ -3,6 +3,9 @@ them at the end as a collection to import into Postman.
 
     python examples/record_session.py [collection.json]
 
+Without a path, the collection goes into a fresh temporary folder; the last
+line says where.
+
 An httpx event hook sees each request before it goes out; a requests response
 hook sees the prepared request that went out. Both add it to one collection.
 Here the program's requests go to a small server started on 127.0.0.1.
@@ -14,7 +17,9 @@ stderr and counted, and the program's request goes on as if nothing had
 happened.
 """
 
+import os
 import sys
+import tempfile
 import threading
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -105,7 +110,10 @@ def main() -> None:
         print(request.get_request_command())
     if recorder.skipped:
         print(f"{recorder.skipped} request(s) not recorded, see above", file=sys.stderr)
-    path = sys.argv[1] if len(sys.argv) > 1 else "session.postman_collection.json"
+    if len(sys.argv) > 1:
+        path = sys.argv[1]
+    else:  # a fresh temporary folder, never the current one
+        path = os.path.join(tempfile.mkdtemp(prefix="pemrik-"), "session.postman_collection.json")
     with open(path, "w", encoding="utf-8") as f:
         f.write(recorder.collection.export_collection())
     print(f"written: {path}")

@@ -40,14 +40,26 @@ def run(*args, **kw):
         ("demo.py", [], "GET POST DELETE"),
         ("from_http_clients.py", [], "POST PUT"),
         ("record_session.py", ["out.json"], "GET POST PUT DELETE"),
+        ("record_session.py", [], "GET POST PUT DELETE"),
         ("from_har.py", [EXAMPLES / "session.har", "out.json"], "GET POST DELETE"),
+        ("from_har.py", [EXAMPLES / "session.har"], "GET POST DELETE"),
     ],
 )
 def test_example(tmp_path, name, args, methods):
-    done = run(EXAMPLES / name, *args, cwd=tmp_path)
+    cwd, temp = tmp_path / "cwd", tmp_path / "tmp"
+    cwd.mkdir(), temp.mkdir()
+    done = run(EXAMPLES / name, *args, cwd=cwd, env={**os.environ, "TMPDIR": str(temp)})
     assert done.returncode == 0, done.stderr
     out = done.stdout
-    text = (tmp_path / "out.json").read_text("utf-8") if args else out[out.index("\n{") :]
+    # A file goes where the user says, else into a fresh temporary folder.
+    given = ["out.json"] if "out.json" in args else []
+    assert os.listdir(cwd) == given
+    if written := re.findall(r"^written: (.+)$", out, re.M):
+        path = cwd / written[0]
+        assert (path.parent == cwd) if given else (path.parent.parent == temp)
+        text = path.read_text("utf-8")
+    else:
+        text = out[out.index("\n{") :]
     assert schema_errors(text) == []
     assert [i["request"]["method"] for i in json.loads(text)["item"]] == methods.split()
     assert re.findall(r"^ *curl -X (\w+) ", out, re.M) == methods.split()
