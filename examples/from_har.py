@@ -78,9 +78,14 @@ def from_entry(request: Request) -> Pemrik:
 def main() -> None:
     with open(sys.argv[1], encoding="utf-8") as f:
         entries = json.load(f)["log"]["entries"]
-    collection = PemrikCollection([from_entry(entry["request"]) for entry in entries])
-    for request in collection.get_collection() or []:
-        print(request.get_request_command())
+    collection = PemrikCollection()
+    for number, entry in enumerate(entries, 1):
+        request = from_entry(entry["request"])
+        collection.add_request(request)
+        try:
+            print(request.get_request_command())
+        except ValueError as error:  # curl cannot be given this request faithfully
+            print(f"entry {number}: no command line: {error}", file=sys.stderr)
     if len(sys.argv) > 2:
         path = sys.argv[2]
     else:  # a fresh temporary folder, never the current one

@@ -106,6 +106,18 @@ def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sen
         assert [i["request"]["body"]["raw"].encode() for i in items] == [sent]
 
 
+def har_request(method, url, headers=(), post=None):
+    headers = [{"name": n, "value": v} for n, v in headers]
+    return {"method": method, "url": url, "headers": headers} | ({"postData": post} if post else {})
+
+
+def run_har(folder, *requests):
+    """Runs from_har.py on a HAR file of these requests, writing out.json."""
+    har = {"log": {"version": "1.2", "entries": [{"request": r} for r in requests]}}
+    (folder / "in.har").write_text(json.dumps(har))
+    return run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=folder)
+
+
 # Headers of the recorded transfer, which a replay must not copy, and one it keeps.
 STALE = [(":authority", "shop.example"), (":path", "/old"), ("Host", "shop.example")]
 STALE += [("accept-encoding", "gzip, br"), ("Connection", "keep-alive"), ("Content-Length", "99")]
@@ -129,13 +141,8 @@ def test_har_entries_replay_with_curl(tmp_path, method, post, body, note):
     (tmp_path / ".curlrc").write_text("max-time = 10\n")  # a request that hangs fails
     env = {"PATH": os.environ["PATH"], "HOME": str(tmp_path), "LC_ALL": "C"}
     with RecordingServer() as server:
-        headers = [{"name": n, "value": v} for n, v in [*STALE, ("X-Kept", "1")]]
-        request = {"method": method, "url": server.base + "/x", "headers": headers}
-        if post:
-            request["postData"] = post
-        har = {"log": {"version": "1.2", "entries": [{"request": request}]}}
-        (tmp_path / "in.har").write_text(json.dumps(har))
-        done = run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=tmp_path)
+        request = har_request(method, server.base + "/x", [*STALE, ("X-Kept", "1")], post)
+        done = run_har(tmp_path, request)
         assert done.returncode == 0 and note in done.stderr, done.stderr
         script = "\n".join(line for line in done.stdout.splitlines() if line.startswith("curl "))
         subprocess.run(["bash", "-e"], input=script, env=env, text=True, check=True, timeout=60)
@@ -147,6 +154,24 @@ def test_har_entries_replay_with_curl(tmp_path, method, post, body, note):
     assert not {"accept-encoding", "connection", ":authority", ":path"} & sent.keys()
     [item] = json.loads((tmp_path / "out.json").read_text("utf-8"))["item"]
     assert [h["key"] for h in item["request"]["header"]] == ["X-Kept"]
+
+
+@pytest.mark.parametrize(
+    "method, headers",
+    [
+        # get_request_command() refuses these (curl reads -H @name from a file).
+        ("GET", [("@x", "1")]),
+        ("GET", [("X-Lf", "a\r\nb")]),
+        ("GET", [("X-Nul", "a\x00b")]),
+    ],
+)
+def test_har_entries_curl_cannot_take_are_noted(tmp_path, method, headers):
+    # Each gets a command line or a note on stderr, and the rest go on.
+    url = "http://127.0.0.1/"
+    done = run_har(tmp_path, har_request(method, url, headers), har_request("DELETE", url))
+    assert done.returncode == 0, done.stderr
+    lines = re.findall(r"^curl -X (\w+)", done.stdout, re.M)
+    assert lines[-1:] == ["DELETE"] and len(lines) + done.stderr.count("entry 1: ") == 2
 
 
 def test_stubs_and_mypy_strict(tmp_path):
