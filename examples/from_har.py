@@ -71,7 +71,9 @@ def from_entry(request: Request) -> Pemrik:
         for h in request.get("headers", [])
         if not h["name"].startswith(":") and h["name"].lower() not in TRANSFER
     ]
-    method = getattr(HTTPMETHOD, request["method"].upper())
+    method = getattr(HTTPMETHOD, request["method"].upper(), None)
+    if not isinstance(method, HTTPMETHOD):
+        raise ValueError(f"pemrik has no method {request['method']!r}")
     return Pemrik(request["url"], headers, method, body_of(request))
 
 
@@ -80,7 +82,11 @@ def main() -> None:
         entries = json.load(f)["log"]["entries"]
     collection = PemrikCollection()
     for number, entry in enumerate(entries, 1):
-        request = from_entry(entry["request"])
+        try:
+            request = from_entry(entry["request"])
+        except ValueError as error:
+            print(f"entry {number}: left out: {error}", file=sys.stderr)
+            continue
         collection.add_request(request)
         try:
             print(request.get_request_command())

@@ -163,9 +163,10 @@ def test_har_entries_replay_with_curl(tmp_path, method, post, body, note):
         ("GET", [("@x", "1")]),
         ("GET", [("X-Lf", "a\r\nb")]),
         ("GET", [("X-Nul", "a\x00b")]),
+        ("PROPFIND", []),  # not one of the nine
     ],
 )
-def test_har_entries_curl_cannot_take_are_noted(tmp_path, method, headers):
+def test_har_entries_without_a_command_line_are_noted(tmp_path, method, headers):
     # Each gets a command line or a note on stderr, and the rest go on.
     url = "http://127.0.0.1/"
     done = run_har(tmp_path, har_request(method, url, headers), har_request("DELETE", url))
