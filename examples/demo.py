@@ -1,6 +1,7 @@
 """Builds a few requests, prints their curl command lines and exports them."""
 
 import json
+import sys
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
@@ -19,8 +20,11 @@ def main() -> None:
         Pemrik("https://127.0.0.1/api/items/7", [], HTTPMETHOD.DELETE),
     ]
     print("curl command lines:")
-    for request in requests:
-        print(" ", request.get_request_command())
+    for number, request in enumerate(requests, 1):
+        try:
+            print(" ", request.get_request_command())
+        except ValueError as error:  # curl cannot be given this request faithfully
+            print(f"request {number}: no command line: {error}", file=sys.stderr)
 
     collection = PemrikCollection(requests[:2])
     collection.add_request(requests[2])

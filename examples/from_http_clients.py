@@ -5,6 +5,8 @@ method name picks the HTTPMETHOD member, the headers become (name, value)
 tuples in their order, and a byte body is decoded as UTF-8.
 """
 
+import sys
+
 import httpx
 import requests
 
@@ -56,8 +58,11 @@ def main() -> None:
     )
 
     collection = PemrikCollection()
-    for request in (from_requests(prepared), from_httpx(built)):
-        print(request.get_request_command())
+    for number, request in enumerate((from_requests(prepared), from_httpx(built)), 1):
+        try:
+            print(request.get_request_command())
+        except ValueError as error:  # curl cannot be given this request faithfully
+            print(f"request {number}: no command line: {error}", file=sys.stderr)
         collection.add_request(request)
     print(collection.export_collection())
 

@@ -3,13 +3,26 @@ them at the end as a collection to import into Postman.
 
     python examples/record_session.py [collection.json]
 
+Without a path, the collection goes into a fresh temporary folder; the last
+line says where.
+
 An httpx event hook sees each request before it goes out; a requests response
 hook sees the prepared request that went out. Both add it to one collection.
 Here the program's requests go to a small server started on 127.0.0.1.
+
+The hooks never raise into the program: a request pemrik cannot hold (a body
+that is not UTF-8 text, such as an image; a streamed body, which the hook does
+not read; a method outside the nine) is left out of the recording, named on
+stderr and counted, and the program's request goes on as if nothing had
+happened.
 """
 
+import os
 import sys
+import tempfile
 import threading
+from collections.abc import Iterator
+from contextlib import contextmanager
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import httpx
@@ -21,24 +34,46 @@ from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 class Recorder:
     def __init__(self) -> None:
         self.collection = PemrikCollection()
+        self.skipped = 0
+
+    @contextmanager
+    def recording(self, method: str, url: str) -> Iterator[None]:
+        # Whatever goes wrong here stays here: the request is not recorded.
+        try:
+            yield
+        except Exception as error:
+            self.skipped += 1
+            print(f"not recorded: {method} {url}: {error}", file=sys.stderr)
 
     def add(
         self, method: str, url: str, headers: list[tuple[str, str]], body: str | bytes | None
     ) -> None:
-        text = body.decode("utf-8") if isinstance(body, bytes) else body
-        self.collection.add_request(
-            Pemrik(url, headers, getattr(HTTPMETHOD, method.upper()), text or None)
-        )
+        member = getattr(HTTPMETHOD, method.upper(), None)
+        if not isinstance(member, HTTPMETHOD):
+            raise ValueError("pemrik has no such method")
+        if isinstance(body, bytes):
+            try:
+                body = body.decode("utf-8")
+            except UnicodeDecodeError:
+                raise ValueError("the body is binary, and pemrik holds text") from None
+        self.collection.add_request(Pemrik(url, headers, member, body or None))
 
     def httpx_hook(self, request: httpx.Request) -> None:
-        encoding = request.headers.encoding
-        headers = [(k.decode(encoding), v.decode(encoding)) for k, v in request.headers.raw]
-        self.add(request.method, str(request.url), headers, request.read())
+        with self.recording(request.method, str(request.url)):
+            try:
+                body = request.content
+            except httpx.RequestNotRead:
+                raise ValueError("the body is streamed, and the hook does not read it") from None
+            encoding = request.headers.encoding
+            headers = [(k.decode(encoding), v.decode(encoding)) for k, v in request.headers.raw]
+            self.add(request.method, str(request.url), headers, body)
 
     def requests_hook(self, response: requests.Response, *args: object, **kwargs: object) -> None:
         sent = response.request
-        body = sent.body if isinstance(sent.body, (str, bytes)) else None
-        self.add(sent.method or "GET", sent.url or "", list(sent.headers.items()), body)
+        with self.recording(sent.method or "GET", sent.url or ""):
+            if not isinstance(sent.body, (str, bytes, type(None))):
+                raise ValueError("the body was streamed from a file or generator")
+            self.add(sent.method or "GET", sent.url or "", list(sent.headers.items()), sent.body)
 
 
 class Answer(BaseHTTPRequestHandler):
@@ -67,12 +102,21 @@ def main() -> None:
     with requests.Session() as session:
         session.hooks["response"].append(recorder.requests_hook)
         session.put(f"{base}/api/items/7", data="plain text", headers={"X-Trace": "1"})
+        session.post(f"{base}/api/items/7/image", data=b"\x89PNG\r\n\x1a\n")  # not recorded
         session.delete(f"{base}/api/items/7")
     server.shutdown()
 
-    for request in recorder.collection.get_collection() or []:
-        print(request.get_request_command())
-    path = sys.argv[1] if len(sys.argv) > 1 else "session.postman_collection.json"
+    for number, request in enumerate(recorder.collection.get_collection() or [], 1):
+        try:
+            print(request.get_request_command())
+        except ValueError as error:  # curl cannot be given this request faithfully
+            print(f"request {number}: no command line: {error}", file=sys.stderr)
+    if recorder.skipped:
+        print(f"{recorder.skipped} request(s) not recorded, see above", file=sys.stderr)
+    if len(sys.argv) > 1:
+        path = sys.argv[1]
+    else:  # a fresh temporary folder, never the current one
+        path = os.path.join(tempfile.mkdtemp(prefix="pemrik-"), "session.postman_collection.json")
     with open(path, "w", encoding="utf-8") as f:
         f.write(recorder.collection.export_collection())
     print(f"written: {path}")
