@@ -11,6 +11,7 @@
 #include "module/borrow.hpp"
 #include "module/call.hpp"
 #include "module/convert.hpp"
+#include "module/output.hpp"
 #include "request/classes.hpp"
 
 namespace pemrik {
@@ -66,11 +67,10 @@ PyObject* export_collection(PyObject* self, PyObject*) {
     return guarded([&] {
         auto collection = Shared<CollectionClass>::take(self);
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
-        if (requests)
-            if (auto bad = document::first_without_host(*requests))
-                raise(PyExc_ValueError, format(msg_url_without_host, *bad, (*requests)[*bad].url()));
-        return make_str(document::measure(requests),
-                        [&](char* out) { return document::write(requests, out); });
+        const document::Document doc(requests);
+        if (const auto bad = doc.without_host()) [[unlikely]]
+            raise(PyExc_ValueError, format(msg_url_without_host, *bad, (*requests)[*bad].url()));
+        return make_str(doc);
     });
 }
 

@@ -1,7 +1,8 @@
-// The text rules of every output syntax, one table each, and the scans and
-// byte helpers built on them. Kernels never restate a rule: the byte sets a
-// SIMD or SWAR kernel compares against are derived from the tables at compile
-// time.
+// The text rules of every output syntax, one table each, and the kernels
+// built on them: measuring a text for a syntax, finding bytes, writing a
+// text escaped into output of any character width. Kernels never restate a
+// rule: the byte sets an SSE2 kernel compares against are derived from the
+// tables at compile time, and its scalar loop reads the tables themselves.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-// SSE2 is part of every x86-64; PEMRIK_NO_SIMD builds the portable code alone.
+// SSE2 is part of every x86-64; PEMRIK_NO_SIMD builds the scalar loops alone.
 #if defined(__SSE2__) && !defined(PEMRIK_NO_SIMD)
 #define PEMRIK_SIMD 1
 #include <emmintrin.h>
@@ -75,25 +76,74 @@ inline constexpr ByteSet bare_url = set_where([](unsigned c) {
            set_of("@%+=:,./-_")[c];
 });
 
-// ---- Sets derived from the rules ----
+// UTF-8: bytes of 0x80 and up belong to non-ASCII characters; of those,
+// 0x80..0xBF continue a character that an earlier byte began.
+inline constexpr ByteSet high = set_where([](unsigned c) { return c >= 0x80; });
+inline constexpr ByteSet continuation = set_where([](unsigned c) { return c >= 0x80 && c < 0xC0; });
 
-inline constexpr ByteSet json_escaped = set_where([](unsigned c) { return json_escapes[c] != 0; });
-// Escaped in the six-byte form "\u00XX", which adds five bytes; "\n" adds one.
-inline constexpr ByteSet json_escaped_long =
-    set_where([](unsigned c) { return json_escapes[c] == 'u'; });
-inline constexpr unsigned json_long_added = 5;
-constexpr unsigned json_added(unsigned char c) {
-    return json_escaped_long[c] ? json_long_added : json_escaped[c];
-}
-inline constexpr std::size_t single_quote_added = quote_in_single_quotes.size() - 1;
+// ---- Syntaxes: where a text stands in an output ----
+//
+// Each names the bytes written otherwise than as themselves and how many
+// bytes each adds, the bytes it cannot carry at all, and the escape itself.
+
+// Inside "..." of a JSON text.
+struct JsonString {
+    static constexpr ByteSet escaped = set_where([](unsigned c) { return json_escapes[c] != 0; });
+    static constexpr ByteSet refused{};
+    static constexpr unsigned added(unsigned char c) { return json_escapes[c] == 'u' ? 5 : 1; }
+
+    template <class Char>
+    static Char* escape(Char* out, unsigned char c) noexcept {
+        constexpr char hex[] = "0123456789abcdef";
+        *out++ = '\\';
+        if (json_escapes[c] != 'u') {
+            *out++ = static_cast<Char>(json_escapes[c]);
+            return out;
+        }
+        for (char e : {'u', '0', '0', hex[c >> 4], hex[c & 15]}) *out++ = static_cast<Char>(e);
+        return out;
+    }
+};
+
+// Inside "..." of a shell word holding a header, which holds no line break.
+struct HeaderWord {
+    static constexpr const ByteSet& escaped = double_quoted_escaped;
+    static constexpr const ByteSet& refused = unpassable_in_header;
+    static constexpr unsigned added(unsigned char) { return 1; }
+
+    template <class Char>
+    static Char* escape(Char* out, unsigned char c) noexcept {
+        *out++ = '\\';
+        *out++ = static_cast<Char>(c);
+        return out;
+    }
+};
+
+// Inside '...' of a shell word.
+struct SingleQuoted {
+    static constexpr const ByteSet& escaped = single_quoted_escaped;
+    static constexpr const ByteSet& refused = unpassable;
+    static constexpr unsigned added(unsigned char) { return quote_in_single_quotes.size() - 1; }
+
+    template <class Char>
+    static Char* escape(Char* out, unsigned char) noexcept {
+        for (char e : quote_in_single_quotes) *out++ = static_cast<Char>(e);
+        return out;
+    }
+};
 
 // A byte plain in every syntax: pads a short last block of a SIMD scan.
 inline constexpr unsigned char plain_byte = 'a';
-static_assert(bare_url[plain_byte] && !json_escaped[plain_byte] &&
-              !double_quoted_escaped[plain_byte] && !single_quoted_escaped[plain_byte]);
+static_assert(bare_url[plain_byte] && !high[plain_byte]);
+static_assert(!JsonString::escaped[plain_byte] && !HeaderWord::escaped[plain_byte] &&
+              !HeaderWord::refused[plain_byte] && !SingleQuoted::escaped[plain_byte]);
 
-// A set as its maximal runs of consecutive bytes, which is how the kernels
-// compare against it; each kernel checks that its runs make up its set.
+// ---- Kernels ----
+
+#if PEMRIK_SIMD
+namespace simd {
+
+// A set as its maximal runs of consecutive bytes, each compared as a range.
 struct ByteRange {
     unsigned char lo, hi;
 };
@@ -124,42 +174,7 @@ constexpr ByteSet set_of(const std::array<ByteRange, N>& ranges) {
     return set;
 }
 
-// ---- Kernels ----
-
-namespace swar {
-constexpr std::uint64_t ones = 0x0101010101010101ull;
-constexpr std::uint64_t highs = 0x8080808080808080ull;
-// High bit set in each byte of x below n (n <= 128). A byte above a flagged
-// one may be flagged falsely, never the lowest: its position is exact.
-inline std::uint64_t below(std::uint64_t x, unsigned n) { return (x - ones * n) & ~x & highs; }
-inline std::uint64_t equal(std::uint64_t x, unsigned char c) { return below(x ^ (ones * c), 1); }
-inline std::uint64_t load(const char* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;
-}
-
-// Eight bytes at a time works for sets of single bytes and of runs from 0
-// below 0x80.
-template <const ByteSet& Set>
-inline constexpr bool fits = std::ranges::all_of(
-    ranges_of<Set>, [](ByteRange r) { return r.lo == r.hi || (r.lo == 0 && r.hi < 0x7f); });
-
-// Flags the bytes of w in Set; the lowest flag is exact.
-template <const ByteSet& Set>
-inline std::uint64_t in(std::uint64_t w) {
-    constexpr auto& ranges = ranges_of<Set>;
-    static_assert(fits<Set> && set_of(ranges) == Set);
-    return [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return (
-            std::uint64_t{0} | ... |
-            (ranges[I].lo == ranges[I].hi ? equal(w, ranges[I].lo) : below(w, ranges[I].hi + 1u)));
-    }(std::make_index_sequence<ranges.size()>{});
-}
-}  // namespace swar
-
-#if PEMRIK_SIMD
-namespace simd {
+// The bytes of v within [Lo, Hi]: v clamped into the range equals v there.
 template <unsigned char Lo, unsigned char Hi>
 inline __m128i in_range(__m128i v) {
     if constexpr (Lo == Hi) return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(Lo)));
@@ -181,76 +196,234 @@ inline unsigned in(__m128i v) {
 }
 
 inline __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Bits set in a 16-bit mask, without a library call (SSE2 has no popcount).
+inline unsigned bit_count(unsigned mask) {
+    mask = mask - ((mask >> 1) & 0x5555u);
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0F0Fu;
+    return (mask + (mask >> 8)) & 0x1Fu;
+}
+
+// Calls block(v, lanes) for each 16 bytes of text, with one bit set in
+// lanes for each byte of text in v: the last block is padded with a byte
+// plain in every syntax.
+template <class Block>
+inline void blocks(std::string_view text, Block block) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    for (; n >= 16; p += 16, n -= 16) block(load(p), 0xFFFFu);
+    if (n > 0) {
+        alignas(16) char last[16];
+        std::memset(last, plain_byte, sizeof last);
+        std::memcpy(last, p, n);
+        block(load(last), (1u << n) - 1);
+    }
+}
+
+inline unsigned char largest(__m128i v) {
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
+    return static_cast<unsigned char>(_mm_cvtsi128_si32(v));
+}
+
 }  // namespace simd
 #endif
 
+// What measuring a text for a syntax finds.
+struct Measured {
+    std::size_t added = 0;          // bytes that escaping adds
+    std::size_t continuations = 0;  // UTF-8 bytes that continue a character
+    unsigned char top = 0;          // the largest byte; 0 when every byte is ASCII
+    bool refused = false;           // holds a byte the syntax cannot carry
+};
+
+// Counts the bytes of text in Set.
+template <const ByteSet& Set>
+inline std::size_t count_in(std::string_view text) noexcept {
+    std::size_t n = 0;
+#if PEMRIK_SIMD
+    simd::blocks(text,
+                 [&](__m128i v, unsigned lanes) { n += simd::bit_count(simd::in<Set>(v) & lanes); });
+#else
+    for (char c : text) n += Set[static_cast<unsigned char>(c)];
+#endif
+    return n;
+}
+
+// Whether every byte of text is in Set.
+template <const ByteSet& Set>
+inline bool all_in(std::string_view text) noexcept {
+#if PEMRIK_SIMD
+    bool all = true;
+    simd::blocks(text, [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
+    return all;
+#else
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return Set[static_cast<unsigned char>(c)]; });
+#endif
+}
+
+// What text needs in syntax S. Continuations are counted only in a text
+// that is not all ASCII.
+// How many bytes escaping adds in syntax S, as the SIMD kernel counts it:
+// `base` for every escaped byte, `more` again for those in `longer` (the
+// six-byte JSON escapes).
+struct Added {
+    unsigned base = ~0u, more = 0;
+    ByteSet longer{};
+};
+template <class S>
+inline constexpr Added added_of = [] {
+    Added a;
+    for (unsigned c = 0; c < 256; ++c)
+        if (S::escaped[c]) a.base = std::min(a.base, S::added(static_cast<unsigned char>(c)));
+    for (unsigned c = 0; c < 256; ++c)
+        if (S::escaped[c] && S::added(static_cast<unsigned char>(c)) != a.base) {
+            a.longer[c] = true;
+            a.more = S::added(static_cast<unsigned char>(c)) - a.base;
+        }
+    for (unsigned c = 0; c < 256; ++c)  // two sizes at most, as the kernel counts them
+        if (S::escaped[c] &&
+            S::added(static_cast<unsigned char>(c)) != a.base + (a.longer[c] ? a.more : 0))
+            throw "more than two escape sizes";
+    return a;
+}();
+template <class S>
+inline constexpr ByteSet longer_escaped = added_of<S>.longer;
+
+template <class S>
+Measured measure(std::string_view text) noexcept {
+    Measured m;
+#if PEMRIK_SIMD
+    __m128i top = _mm_setzero_si128();
+    unsigned refused = 0;
+    simd::blocks(text, [&](__m128i v, unsigned) {  // the padding is plain, and ASCII
+        top = _mm_max_epu8(top, v);
+        if constexpr (simd::count_ranges(S::refused) > 0) refused |= simd::in<S::refused>(v);
+        if (const unsigned escaped = simd::in<S::escaped>(v)) {
+            m.added += added_of<S>.base * simd::bit_count(escaped);
+            if constexpr (simd::count_ranges(longer_escaped<S>) > 0)
+                m.added += added_of<S>.more * simd::bit_count(simd::in<longer_escaped<S>>(v));
+        }
+    });
+    m.top = simd::largest(top);
+    m.refused = refused != 0;
+#else
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        m.added += S::escaped[c] ? S::added(c) : 0;
+        m.refused |= S::refused[c];
+        m.top = std::max(m.top, c);
+    }
+#endif
+    if (m.top < 0x80) m.top = 0;
+    if (m.top) m.continuations = count_in<continuation>(text);
+    return m;
+}
+
 // The first byte at or after p (before end) in Set, or end.
 template <const ByteSet& Set>
-inline const char* find_in(const char* p, const char* end) {
+inline const char* find_in(const char* p, const char* end) noexcept {
 #if PEMRIK_SIMD
     for (; end - p >= 16; p += 16)
         if (unsigned m = simd::in<Set>(simd::load(p))) return p + __builtin_ctz(m);
 #endif
-    if constexpr (swar::fits<Set>)
-        for (; end - p >= 8; p += 8)
-            if (auto m = swar::in<Set>(swar::load(p))) return p + (__builtin_ctzll(m) >> 3);
     while (p < end && !Set[static_cast<unsigned char>(*p)]) ++p;
     return p;
 }
 
-// The first byte at or after p (before end) equal to c, or end. Eight bytes
-// at a time.
-inline const char* find_byte(const char* p, const char* end, unsigned char c) {
-    for (; end - p >= 8; p += 8)
-        if (auto m = swar::equal(swar::load(p), c)) return p + (__builtin_ctzll(m) >> 3);
-    while (p < end && static_cast<unsigned char>(*p) != c) ++p;
-    return p;
+// ---- Writing ----
+//
+// Outputs are written in code units of the width of the str they fill:
+// one byte for text whose code points are all below U+0100, two below
+// U+10000, else four. The module's texts are valid UTF-8, and what escaping
+// writes is ASCII.
+
+// What measuring found in a text that writing it needs.
+struct Seen {
+    bool escapes : 1 = false;  // holds bytes its syntax escapes
+    bool wide : 1 = false;     // holds bytes beyond ASCII, to decode
+
+    static Seen of(const Measured& m) noexcept { return {m.added != 0, m.top != 0}; }
+};
+
+// The length in code units and the largest byte (0 for ASCII) of an output.
+struct Size {
+    std::size_t length = 0;
+    unsigned char top = 0;
+
+    void add(std::string_view ascii) noexcept { length += ascii.size(); }
+    void add(std::size_t bytes, const Measured& m) noexcept {
+        length += bytes + m.added - m.continuations;
+        top = std::max(top, m.top);
+    }
+};
+
+// The largest code point an output may hold, given its largest byte; what
+// its str must be made for.
+constexpr char32_t max_code_point(unsigned char top) {
+    return top < 0x80 ? 0x7F : top < 0xC4 ? 0xFF : top < 0xF0 ? 0xFFFF : 0x10FFFF;
 }
 
-// Copies n bytes and returns the end. Short copies, the most common here,
-// are done inline with two overlapping moves instead of a call.
-template <class Word>
-inline void copy_ends(char* out, const char* from, std::size_t n) noexcept {
-    Word head, tail;
-    std::memcpy(&head, from, sizeof head);
-    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
-    std::memcpy(out, &head, sizeof head);
-    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
-}
-inline char* copy(char* out, const char* from, std::size_t n) noexcept {
-    if (n > 16) {
-        std::memcpy(out, from, n);
-    } else if (n >= 8) {
-        copy_ends<std::uint64_t>(out, from, n);
-    } else if (n >= 4) {
-        copy_ends<std::uint32_t>(out, from, n);
-    } else if (n > 0) {
-        out[0] = from[0];
-        out[n / 2] = from[n / 2];
-        out[n - 1] = from[n - 1];
+// Copies n ASCII bytes as code units.
+template <class Char>
+inline Char* put_ascii(Char* out, const char* from, std::size_t n) noexcept {
+    if constexpr (sizeof(Char) == 1) {
+        if (n) std::memcpy(out, from, n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(from[i]);
     }
     return out + n;
 }
-inline char* copy(char* out, std::string_view text) noexcept {
-    return copy(out, text.data(), text.size());
+template <class Char>
+inline Char* put_ascii(Char* out, std::string_view ascii) noexcept {
+    return put_ascii(out, ascii.data(), ascii.size());
 }
 
-// What the outputs of a text depend on, found in one pass.
-struct Facts {
-    std::size_t json_added = 0;     // bytes that JSON string escaping adds
-    std::size_t double_quoted = 0;  // bytes escaped inside double quotes
-    std::size_t single_quotes = 0;  // bytes escaped inside single quotes
-    bool bare_url = true;           // every byte may stand unquoted in a url
-    bool ascii = true;
-};
+// The code point of the UTF-8 character at p (its first byte 0xC2 or more),
+// moving p past it.
+inline char32_t decode(const char*& p) noexcept {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    if (b[0] < 0xE0) {
+        p += 2;
+        return char32_t(b[0] & 0x1F) << 6 | (b[1] & 0x3F);
+    }
+    if (b[0] < 0xF0) {
+        p += 3;
+        return char32_t(b[0] & 0x0F) << 12 | char32_t(b[1] & 0x3F) << 6 | (b[2] & 0x3F);
+    }
+    p += 4;
+    return char32_t(b[0] & 0x07) << 18 | char32_t(b[1] & 0x3F) << 12 | char32_t(b[2] & 0x3F) << 6 |
+           (b[3] & 0x3F);
+}
 
-// Size of a rendered text in UTF-8 bytes, and whether every byte is ASCII.
-struct TextSize {
-    std::size_t bytes = 0;
-    bool ascii = true;
-};
+template <const ByteSet& Set>
+inline constexpr ByteSet with_high = set_where([](unsigned c) { return Set[c] || high[c]; });
 
-// The facts of text; bare_url is found only when asked (else left true).
-Facts facts_of(std::string_view text, bool want_bare_url = true) noexcept;
+// Writes text in syntax S as code units: runs that need nothing copied
+// whole, escaped bytes through S::escape, characters beyond ASCII decoded.
+template <class S, class Char>
+Char* put(Char* out, std::string_view text, Seen seen) noexcept {
+    const char* run = text.data();
+    const char* end = run + text.size();
+    if (seen.wide) {
+        for (const char* p = run; (p = find_in<with_high<S::escaped>>(p, end)) < end; run = p) {
+            out = put_ascii(out, run, static_cast<std::size_t>(p - run));
+            if (high[static_cast<unsigned char>(*p)])
+                *out++ = static_cast<Char>(decode(p));
+            else
+                out = S::escape(out, static_cast<unsigned char>(*p++));
+        }
+    } else if (seen.escapes) {
+        for (const char* p = run; (p = find_in<S::escaped>(p, end)) < end; run = ++p) {
+            out = put_ascii(out, run, static_cast<std::size_t>(p - run));
+            out = S::escape(out, static_cast<unsigned char>(*p));
+        }
+    }
+    return put_ascii(out, run, static_cast<std::size_t>(end - run));
+}
 
 }  // namespace pemrik::text

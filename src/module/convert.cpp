@@ -1,8 +1,6 @@
 // Text and header conversions, and the lossy text used in messages.
 #include "module/convert.hpp"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 
 #include "core/format.hpp"
@@ -64,20 +62,6 @@ HeaderView header_of(PyObject* obj) {
     if (length != 2) raise(PyExc_ValueError, format(msg_tuple_length, 2, length));
     const auto name = utf8_of(PyTuple_GET_ITEM(obj, 0));
     return HeaderView{name, utf8_of(PyTuple_GET_ITEM(obj, 1))};
-}
-
-void advise_large_output(char* data, std::size_t bytes) noexcept {
-#if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
-    if (bytes < 4 * huge_page) return;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + huge_page - 1) & ~(huge_page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge_page - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }
 
 }  // namespace pemrik

@@ -5,13 +5,11 @@
 
 #include <algorithm>
 #include <cassert>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/text.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 #include "module/types.hpp"
@@ -93,33 +91,6 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) 
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) take(std::move(item));
     if (PyErr_Occurred()) throw_python_error();
     return items;
-}
-
-// Asks the kernel to back a large output buffer with huge pages, when it
-// can: writing tens of MB into fresh memory otherwise costs a page fault per
-// 4 KiB, more than the writing itself.
-void advise_large_output(char* data, std::size_t bytes) noexcept;
-
-// A new str holding a rendered text: measure() gives its size, write(out)
-// fills exactly that many bytes and returns their end. ASCII text is written
-// straight into the str.
-template <class Write>
-Ref make_str(text::TextSize size, Write write) {
-    if (size.bytes > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
-    const auto n = static_cast<Py_ssize_t>(size.bytes);
-    if (size.ascii) {
-        Ref str = check(PyUnicode_New(n, 127));
-        auto data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get()));
-        advise_large_output(data, size.bytes);
-        [[maybe_unused]] char* end = write(data);
-        assert(end == data + n);
-        return str;
-    }
-    auto buffer = std::make_unique_for_overwrite<char[]>(size.bytes);
-    advise_large_output(buffer.get(), size.bytes);
-    [[maybe_unused]] char* end = write(buffer.get());
-    assert(end == buffer.get() + n);
-    return check(PyUnicode_DecodeUTF8(buffer.get(), n, nullptr));
 }
 
 }  // namespace pemrik

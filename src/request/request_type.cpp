@@ -9,6 +9,7 @@
 #include "module/borrow.hpp"
 #include "module/call.hpp"
 #include "module/convert.hpp"
+#include "module/output.hpp"
 #include "request/classes.hpp"
 #include "request/core/curl.hpp"
 
@@ -72,12 +73,12 @@ PyObject* request_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 PyObject* get_request_command(PyObject* self, PyObject*) {
     return guarded([&] {
         auto request = Shared<RequestClass>::take(self);
-        if (const auto refused = curl::refusal(*request)) [[unlikely]]
+        const curl::CommandLine line(*request);
+        if (const auto& refused = line.refusal()) [[unlikely]]
             raise(PyExc_ValueError, format(msg_unrenderable,
                                            format(refused_fields[refused->field], refused->header),
                                            refusal_reasons[refused->reason]));
-        return make_str(curl::measure(*request),
-                        [&](char* out) { return curl::write(*request, out); });
+        return make_str(line);
     });
 }
 

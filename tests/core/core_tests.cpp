@@ -1,6 +1,6 @@
-// The core alone, built with SSE2 and with PEMRIK_NO_SIMD: scans and writers against the rule
-// tables for every byte at every position of 0..64-byte texts (around the 8- and 16-byte blocks),
-// renderers writing the size they measured, and worked examples exactly.
+// The core alone, built with SSE2 and with PEMRIK_NO_SIMD: the kernels against the rule tables
+// for every byte at every position of 0..64-byte texts (around the 16-byte blocks), renderers
+// writing, in every code unit width, exactly the length they measured, and worked examples.
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -8,9 +8,7 @@
 #include <vector>
 
 #include "collection/core/document.hpp"
-#include "collection/core/json_writer.hpp"
 #include "request/core/curl.hpp"
-#include "request/core/shell.hpp"
 
 namespace {
 using namespace pemrik;
@@ -20,64 +18,100 @@ int failures = 0;  // a failed CHECK prints; the exit status says whether any di
     std::fprintf(stderr, "line %d: %s: ", __LINE__, #cond), std::fprintf(stderr, __VA_ARGS__), \
         std::fputs("\n", stderr)
 
-// Renders into a buffer with a guard byte after the measured size.
-template <class T>
-std::string rendered(text::TextSize (*measure)(T), char* (*write)(T, char*),
-                     std::type_identity_t<T> x) {
-    const text::TextSize size = measure(x);
-    std::string out(size.bytes + 1, '#');
-    const char* end = write(x, out.data());
-    CHECK(end == out.data() + size.bytes && out.back() == '#' &&
-              size.ascii ==
-                  std::all_of(out.begin(), out.end() - 1, [](char c) { return !(c & 0x80); }),
-          "measured %zu", size.bytes);
-    out.pop_back();
+// Renders into code units of type Char followed by guard units; the code points as UTF-32.
+template <class Char, class Renderer>
+std::u32string rendered(const Renderer& r) {
+    const text::Size size = r.size();
+    std::vector<Char> out(size.length + 4, Char(0xA5));
+    const Char* end = r.write(out.data());
+    CHECK(end == out.data() + size.length &&
+              std::all_of(out.end() - 4, out.end(), [](Char c) { return c == Char(0xA5); }),
+          "wrote %td of %zu units", end - out.data(), size.length);
+    return std::u32string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size.length));
+}
+
+// In every width the output fits, the same code points; as UTF-8 when they are ASCII.
+template <class Renderer>
+std::string checked(const Renderer& r) {
+    const unsigned char top = r.size().top;
+    const std::u32string wide = rendered<std::uint32_t>(r);
+    if (top < 0xF0) CHECK(rendered<std::uint16_t>(r) == wide, "two-byte units differ");
+    if (top < 0xC4) CHECK(rendered<std::uint8_t>(r) == wide, "one-byte units differ");
+    return top ? std::string("(not ascii)") : std::string(wide.begin(), wide.end());
+}
+
+// What a syntax's table says of a text, byte by byte.
+template <class S>
+std::string escaped(const std::string& s, text::Measured& want) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (S::escaped[c]) {
+            char buffer[8];
+            out.append(buffer, S::escape(buffer, c));
+            want.added += S::added(c);
+        } else {
+            out += char(c);
+        }
+        want.refused |= S::refused[c];
+        want.top = c >= 0x80 ? std::max(want.top, c) : want.top;
+        want.continuations += text::continuation[c];
+    }
     return out;
 }
 
-// On s, n bytes f with byte b at position at: the scans, the writers and, for filler 'a' or long
-// texts, the curl line and the document texts of a record of s alone.
+template <class S>
+void check_syntax(const std::string& s, const char* what) {
+    text::Measured want;
+    const std::string written = escaped<S>(s, want);
+    const text::Measured got = text::measure<S>(s);
+    CHECK(got.added == want.added && got.refused == want.refused && got.top == want.top &&
+              got.continuations == want.continuations,
+          "%s: measured %zu/%d/%d, table %zu/%d/%d", what, got.added, got.refused, got.top,
+          want.added, want.refused, want.top);
+    if (want.top) return;
+    std::string out(written.size() + 8, '#');
+    auto* begin = reinterpret_cast<std::uint8_t*>(out.data());
+    out.resize(static_cast<std::size_t>(text::put<S>(begin, s, text::Seen::of(got)) - begin));
+    CHECK(out == written, "%s: written differently", what);
+}
+
+template <const text::ByteSet& Set>
+void check_set(const std::string& s) {
+    auto in = [](char c) { return Set[static_cast<unsigned char>(c)]; };
+    CHECK(text::all_in<Set>(s) == std::all_of(s.begin(), s.end(), in) &&
+              text::count_in<Set>(s) == std::size_t(std::count_if(s.begin(), s.end(), in)) &&
+              text::find_in<Set>(s.data(), s.data() + s.size()) ==
+                  std::find_if(s.data(), s.data() + s.size(), in),
+          "a set's kernels disagree with it on %zu bytes", s.size());
+}
+
+// n bytes f with byte b at position at: every kernel; the renderings of a record of the text.
 void check_text(unsigned char f, unsigned char b, std::size_t n, std::size_t at) {
     std::string s(n, char(f));
     if (n) s[at] = char(b);
-    std::string want[3], out(n * 6 + 8, '\0');  // JSON, double quotes, single quotes
-    for (unsigned char c : s) {
-        const char e = text::json_escapes[c], hex[] = "0123456789abcdef", x = char(c);
-        want[0] += !e         ? std::string(1, x)
-                   : e == 'u' ? std::string{'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]}
-                              : std::string{'\\', e};
-        want[1] += text::double_quoted_escaped[c] ? std::string{'\\', x} : std::string(1, x);
-        want[2] +=
-            text::single_quoted_escaped[c] ? text::quote_in_single_quotes : std::string(1, x);
-    }
-    const auto written = [&](char* end) { return out.substr(0, end - out.data()); };
-    const text::Facts got = text::facts_of(s), unasked = text::facts_of(s, false);
-    const bool bare =
-        std::all_of(s.begin(), s.end(), [](char c) { return text::bare_url[c & 255]; });
-    bool ok = got.json_added == want[0].size() - n && got.double_quoted == want[1].size() - n &&
-              got.single_quotes * text::single_quote_added == want[2].size() - n &&
-              got.bare_url == bare && unasked.bare_url && unasked.json_added == got.json_added &&
-              got.ascii == std::all_of(s.begin(), s.end(), [](char c) { return !(c & 0x80); }) &&
-              written(json::write_escaped(s, out.data())) == want[0] &&
-              written(shell::put_in_double_quotes(out.data(), s)) == want[1] &&
-              written(shell::put_in_single_quotes(out.data(), s)) == want[2];
-    for (unsigned d : {b ^ 0u, b ^ 1u, b ^ 0x80u, f ^ 0u})
-        ok &= text::find_byte(s.data(), s.data() + n, (unsigned char)d) - s.data() ==
-              std::ptrdiff_t(std::min(s.find(char(d)), n));
-    CHECK(ok, "byte 0x%02x at %zu of %zu, filler 0x%02x", b, at, n, f);  // before any assertion
-    if (f != 'a' && n <= 64) return;
+    check_syntax<text::JsonString>(s, "JSON");
+    check_syntax<text::HeaderWord>(s, "header word");
+    check_syntax<text::SingleQuoted>(s, "single quotes");
+    check_set<text::bare_url>(s);
+    check_set<text::continuation>(s);
+    check_set<text::with_high<text::JsonString::escaped>>(s);
+    if (f != 'a' || b >= 0x80) return;  // renderings of valid UTF-8 only
     const HeaderView header{s, s};
     std::vector<Request> one;
     one.emplace_back("//h/" + s, std::span(&header, 1), Method::PUT, s);
-    CHECK(rendered(&curl::measure, &curl::write, one[0]) ==
-                  "curl -X PUT " + (bare ? "//h/" + s : "'//h/" + want[2] + "'") + " -H \"" + want[1] +
-                      ": " + want[1] + "\"" + (s.starts_with('@') ? " --data-raw '" : " -d '") +
-                      want[2] + "'" &&
-              rendered(&document::measure, &document::write, &one)
-                      .find(R"(","request":{"body":{"mode":"raw","raw":")" + want[0] +
-                            R"("},"header":[{"key":")" + want[0] + R"(","value":")" + want[0] +
-                            R"("}],"method":"PUT",)") != std::string::npos,
-          "renderings of byte 0x%02x at %zu of %zu, filler 0x%02x", b, at, n, f);
+    const curl::CommandLine line(one[0]);
+    if (!line.refusal()) checked(line);
+    checked(document::Document(&one));
+}
+
+// Texts holding characters of every UTF-8 length at every position, in every field.
+void check_wide(const std::string& c, std::size_t n, std::size_t at) {
+    std::string s = std::string(at, 'x') + c + std::string(n - at, '"');
+    const HeaderView header{s, s};
+    std::vector<Request> one;
+    one.emplace_back("//" + s + "/" + s, std::span(&header, 1), Method::GET, s);
+    checked(curl::CommandLine(one[0]));
+    checked(document::Document(&one));
 }
 }  // namespace
 
@@ -87,15 +121,17 @@ int main() {
             for (std::size_t n = 0; n <= 64; ++n)
                 for (std::size_t at = 0; at < std::max<std::size_t>(n, 1); ++at)
                     check_text(f, (unsigned char)b, n, at);
-    // Counts past the 12 bits a note keeps, and past a round of the portable scan.
-    for (std::size_t n : {4094, 4095, 4096, 200003})
+    for (std::size_t n : {4095, 200003})
         for (char c : {'"', '\'', '$', '\x01', ' ', '\xff'}) check_text(c, c, n, 0);
+    for (const char* c : {"\xc2\x80", "\xc3\xbf", "\xc4\x80", "\xef\xbf\xbf", "\xf0\x9f\x98\x80"})
+        for (std::size_t n = 0; n <= 34; ++n)
+            for (std::size_t at = 0; at <= n; ++at) check_wide(c, n, at);
     // The record's text count at its limit (2 + 2 * headers in 32 bits).
-    CHECK(Request::text_count(0) == 2 && Request::text_count(0x7FFFFFFE) == 0xFFFFFFFE, "count");
+    CHECK(Request::texts_for(0) == 2 && Request::texts_for(0x7FFFFFFE) == 0xFFFFFFFE, "count");
     for (std::size_t headers : {std::size_t{0x7FFFFFFF}, std::size_t{1} << 31, ~std::size_t{0}}) {
         bool refused = false;
         try {
-            Request::text_count(headers);
+            Request::texts_for(headers);
         } catch (const std::bad_alloc&) {
             refused = true;
         }
@@ -107,12 +143,11 @@ int main() {
     both.emplace_back("a!b://x/p//", std::span<HeaderView>(), Method::GET, std::nullopt);
     both.emplace_back("Z+.-9://x/a b'c", two, Method::POST, "it's\n");
     for (auto [got, want] : {
-             std::pair{rendered(&curl::measure, &curl::write, both[0]),
-                       "curl -X GET 'a!b://x/p//'"},
-             {rendered(&curl::measure, &curl::write, both[1]),
+             std::pair{checked(curl::CommandLine(both[0])), "curl -X GET 'a!b://x/p//'"},
+             {checked(curl::CommandLine(both[1])),
               R"(curl -X POST 'Z+.-9://x/a b'\''c' -H "A: 1" -H "B\$\`: \"\\\$x" -d 'it'\''s)"
               "\n'"},
-             {rendered(&document::measure, &document::write, &both),
+             {checked(document::Document(&both)),
               R"({"info":{"name":"Pemrik Collection","schema":"https://schema.getpostman.com/json/)"
               R"(collection/v2.1.0/collection.json"},"item":[{"name":"a!b://x/p//","request":{)"
               R"("body":{"mode":"raw","raw":""},"header":[],"method":"GET","url":{"host":"a!b:",)"

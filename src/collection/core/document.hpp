@@ -1,11 +1,16 @@
-// The exported collection document as compact JSON text.
+// The exported collection document as compact JSON text: measured first,
+// then written into memory of exactly that size.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "request/core/known.hpp"
+#include "core/text.hpp"
+#include "request/core/record.hpp"
+#include "request/core/url.hpp"
 
 namespace pemrik::document {
 
@@ -13,13 +18,40 @@ inline constexpr std::string_view collection_name = "Pemrik Collection";
 inline constexpr std::string_view schema_url =
     "https://schema.getpostman.com/json/collection/v2.1.0/collection.json";
 
-// Position of the first request whose url has an empty authority, if any:
-// such a url has no host and cannot be exported.
-std::optional<std::size_t> first_without_host(const std::vector<Request>& requests);
+// The document of a collection (null for one without a list), measured when
+// made; the requests must outlive it, unchanged. What measuring learns about
+// each request is kept for writing.
+class Document {
+public:
+    explicit Document(const std::vector<Request>* requests);
 
-// The document text for a collection (null for one without a list). Every
-// url must have a host (see first_without_host).
-text::TextSize measure(const std::vector<Request>* requests);
-char* write(const std::vector<Request>* requests, char* out);
+    // Position of the first request whose url has an empty authority, if
+    // any: such a url has no host, and nothing may be written.
+    std::optional<std::size_t> without_host() const noexcept { return without_host_; }
+    text::Size size() const noexcept { return size_; }
+
+    // Write exactly size().length code units at out and return the end;
+    // one-byte units only when size().top is below 0xC4, two-byte ones only
+    // below 0xF0.
+    std::uint8_t* write(std::uint8_t* out) const noexcept;
+    std::uint16_t* write(std::uint16_t* out) const noexcept;
+    std::uint32_t* write(std::uint32_t* out) const noexcept;
+
+private:
+    template <class Char>
+    Char* write_as(Char* out) const noexcept;
+
+    // What measuring found in one request's texts, for writing it.
+    struct Item {
+        UrlCut cut;
+        text::Seen url, body, host, path;
+    };
+
+    const std::vector<Request>* requests_;
+    std::optional<std::size_t> without_host_;
+    text::Size size_;
+    std::vector<Item> items_;
+    std::vector<text::Seen> headers_;  // name and value of every header, in order
+};
 
 }  // namespace pemrik::document

@@ -19,7 +19,6 @@
 #include <string_view>
 
 #include "core/text.hpp"
-#include "request/core/known.hpp"
 
 namespace pemrik::json {
 
@@ -81,14 +80,13 @@ constexpr Template<Holes> cut_template(std::string_view tmpl) {
         std::string_view(text), ::pemrik::json::hole)>(text)
 
 // What the walk over the data writes to: a measuring sink or a writing one.
+// Besides raw(), each offers text(text, facts) for the inside of a string
+// and split_strings(text, facts, n) for the elements of an array of text cut
+// at every "/" (n pieces), with what the measuring pass found in the text.
 template <class S>
-concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c, Piece piece,
-                                            std::size_t n) {
+concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c) {
     sink.raw(run);  // bytes as they are
     sink.raw(c);
-    sink.text(piece);              // the inside of a string holding piece
-    sink.split_strings(piece, n);  // the elements of an array of piece cut at every "/" (n pieces)
-    sink.ascii(true);              // whether the data written is all ASCII
 };
 
 // Fills the holes of template T in order: each call fills the next hole and
@@ -103,9 +101,9 @@ public:
     Fill(const Fill&) = delete;
     ~Fill() { assert(used_ && "a template cursor was left unused"); }
 
-    // A string's inside: text escaped as it needs.
-    auto text(const Piece& piece) && {
-        return fill<true>([&] { sink_.text(piece); });
+    // A string's inside: a text escaped as it needs.
+    auto text(std::string_view text, const auto& facts) && {
+        return fill<true>([&] { sink_.text(text, facts); });
     }
     // A string's inside that never needs escapes.
     auto raw(std::string_view plain) && {
@@ -147,79 +145,49 @@ Fill<T, S, 0> fill(S& sink) noexcept {
     return Fill<T, S, 0>(sink);
 }
 
-// Writes text escaped (without the surrounding quotes) and returns the end.
-// Plain runs between escapes are copied whole.
-inline char* write_escaped(std::string_view text, char* out) {
-    static constexpr char hex[] = "0123456789abcdef";
-    const char* p = text.data();
-    const char* end = p + text.size();
-    const char* run = p;
-    for (; (p = text::find_in<text::json_escaped>(p, end)) < end; ++p) {
-        auto c = static_cast<unsigned char>(*p);
-        char e = text::json_escapes[c];
-        out = text::copy(out, run, static_cast<std::size_t>(p - run));
-        run = p + 1;
-        *out++ = '\\';
-        if (e == 'u') {
-            std::memcpy(out, "u00", 3);
-            out[3] = hex[c >> 4];
-            out[4] = hex[c & 15];
-            out += 5;
-        } else {
-            *out++ = e;
-        }
-    }
-    return text::copy(out, run, static_cast<std::size_t>(end - run));
-}
-
-// Counts bytes and notes whether any is outside ASCII.
+// Sums the length of the text and notes its largest byte.
 class Measure {
 public:
-    void raw(std::string_view s) noexcept { size_.bytes += s.size(); }
-    void raw(char) noexcept { ++size_.bytes; }
-    void text(const Piece& p) noexcept { size_.bytes += p.text.size() + extra(p); }
-    void split_strings(const Piece& p, std::size_t pieces) noexcept {
-        if (pieces) size_.bytes += p.text.size() + 2 * pieces + extra(p);
+    explicit Measure(text::Size& size) noexcept : size_(&size) {}
+    void raw(std::string_view s) noexcept { size_->add(s); }
+    void raw(char) noexcept { ++size_->length; }
+    void text(std::string_view t, const text::Measured& m) noexcept { size_->add(t.size(), m); }
+    // Each "/" becomes "," between two quotes, and the whole is quoted.
+    void split_strings(std::string_view t, const text::Measured& m, std::size_t pieces) noexcept {
+        if (!pieces) return;
+        size_->add(t.size(), m);
+        size_->length += 2 * pieces;
     }
-    void ascii(bool all_ascii) noexcept { size_.ascii &= all_ascii; }
-    text::TextSize size() const noexcept { return size_; }
 
 private:
-    static std::size_t extra(const Piece& p) noexcept {
-        return p.json_extra == Piece::unknown_extra ? text::facts_of(p.text, false).json_added
-                                                    : p.json_extra;
-    }
-    text::TextSize size_;
+    text::Size* size_;
 };
 
-// Writes into memory that Measure has sized.
+// Writes code units into memory that Measure has sized.
+template <class Char>
 class Write {
 public:
-    explicit Write(char* out) noexcept : out_(out) {}
-    void raw(std::string_view s) noexcept { out_ = text::copy(out_, s); }
-    void raw(char c) noexcept { *out_++ = c; }
-    void text(const Piece& p) noexcept {
-        out_ = p.json_escapes() ? write_escaped(p.text, out_) : text::copy(out_, p.text);
+    explicit Write(Char* out) noexcept : out_(out) {}
+    void raw(std::string_view s) noexcept { out_ = text::put_ascii(out_, s); }
+    void raw(char c) noexcept { *out_++ = static_cast<Char>(c); }
+    void text(std::string_view t, text::Seen seen) noexcept {
+        out_ = text::put<text::JsonString>(out_, t, seen);
     }
-    void split_strings(const Piece& p, std::size_t pieces) noexcept {
+    void split_strings(std::string_view t, text::Seen seen, std::size_t pieces) noexcept {
         if (!pieces) return;
-        *out_++ = '"';
-        const char* run = p.text.data();
-        const char* end = run + p.text.size();
-        for (const char* c = run; (c = text::find_byte(c, end, '/')) < end; ++c) {
-            text(p.part(std::string_view(run, static_cast<std::size_t>(c - run))));
+        raw('"');
+        for (std::size_t at; (at = t.find('/')) != std::string_view::npos; t.remove_prefix(at + 1)) {
+            text(t.substr(0, at), seen);
             raw(std::string_view("\",\""));
-            run = c + 1;
         }
-        text(p.part(std::string_view(run, static_cast<std::size_t>(end - run))));
-        *out_++ = '"';
+        text(t, seen);
+        raw('"');
     }
-    void ascii(bool) noexcept {}
-    char* end() const noexcept { return out_; }
+    Char* end() const noexcept { return out_; }
 
 private:
-    char* out_;
+    Char* out_;
 };
-static_assert(Sink<Measure> && Sink<Write>);
+static_assert(Sink<Measure> && Sink<Write<char>>);
 
 }  // namespace pemrik::json

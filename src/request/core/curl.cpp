@@ -1,25 +1,17 @@
-// curl command lines: fixed pieces around shell-quoted fields (shell.hpp).
-//
-//   curl -X METHOD URL [-H "NAME: VALUE"]... [-d 'BODY' | --data-raw 'BODY']
-//
-// The record's notes say how many bytes quoting adds to each of its texts,
-// so measuring is a sum and a text that needs nothing is copied whole. One
-// walk over the request feeds a measuring sink and a writing one.
+// curl command lines: fixed pieces around shell-quoted texts. One walk over
+// the request feeds a measuring sink and a writing one: the url is written
+// bare when it may stand unquoted, else in single quotes; header texts stand
+// in double quotes, the body in single quotes (rules in core/text.hpp).
 #include "request/core/curl.hpp"
 
 #include <cassert>
-#include <optional>
 #include <string_view>
-
-#include "core/text.hpp"
-#include "request/core/shell.hpp"
 
 namespace pemrik::curl {
 namespace {
 
-using shell::Place;
-
 constexpr std::string_view command_start = "curl -X ";
+constexpr std::string_view url_start = " ";
 constexpr std::string_view header_start = " -H \"";
 constexpr std::string_view name_value_separator = ": ";
 constexpr std::string_view header_end = "\"";
@@ -29,105 +21,109 @@ constexpr std::string_view body_start = " -d '";
 // header whose name begins with "@".
 constexpr char file_marker = '@';
 constexpr std::string_view raw_body_start = " --data-raw '";
-constexpr std::string_view single_quote_end = "'";
-
-// The bytes that quoting adds to a text standing in place.
-std::size_t added(const Piece& piece, Place place) {
-    return piece.shell_extra == Piece::unknown_extra
-               ? shell::added_bytes(place, text::facts_of(piece.text, place == Place::url),
-                                    piece.text.size())
-               : piece.shell_extra;
-}
-
-template <class Sink>
-void walk(const Known& request, Sink& sink) {
-    const Request& record = request.request();
-    sink.raw(command_start);
-    sink.raw(name_of(record.method()));
-    sink.raw(" ");
-    sink.quoted(request.url(), Place::url);
-    for (std::size_t i = 0; i < record.header_count(); ++i) {
-        sink.raw(header_start);
-        sink.quoted(request.header_name(i), Place::double_quoted);
-        sink.raw(name_value_separator);
-        sink.quoted(request.header_value(i), Place::double_quoted);
-        sink.raw(header_end);
-    }
-    if (record.has_body()) {
-        const Piece body = request.body();
-        sink.raw(body.text.starts_with(file_marker) ? raw_body_start : body_start);
-        sink.quoted(body, Place::single_quoted);
-        sink.raw(single_quote_end);
-    }
-}
-
-struct Measure {
-    std::size_t bytes = 0;
-    void raw(std::string_view run) { bytes += run.size(); }
-    void quoted(const Piece& piece, Place place) {
-        bytes += piece.text.size() + added(piece, place);
-    }
-};
-
-struct Write {
-    char* out;
-    void raw(std::string_view run) { out = text::copy(out, run); }
-    // A url that is not bare goes in single quotes; the inside of a quoted
-    // word is copied whole when quoting adds nothing to it.
-    void quoted(const Piece& piece, Place place) {
-        std::size_t quoting = added(piece, place);
-        const bool quoted_url = place == Place::url && quoting != 0;
-        if (quoted_url) {
-            *out++ = '\'';
-            quoting -= 2;
-        }
-        if (quoting == 0)
-            raw(piece.text);
-        else if (place == Place::double_quoted)
-            out = shell::put_in_double_quotes(out, piece.text);
-        else
-            out = shell::put_in_single_quotes(out, piece.text);
-        if (quoted_url) *out++ = '\'';
-    }
-};
-
-// Why a text cannot stand in a command line, if it cannot.
-template <const text::ByteSet& Unpassable>
-std::optional<Refusal::Reason> unpassable(std::string_view text) noexcept {
-    const char* end = text.data() + text.size();
-    const char* at = text::find_in<Unpassable>(text.data(), end);
-    if (at == end) return std::nullopt;
-    return *at == '\0' ? Refusal::nul : Refusal::line_break;
-}
+constexpr std::string_view single_quote = "'";
 
 }  // namespace
 
-std::optional<Refusal> refusal(const Request& record) noexcept {
-    if (auto why = unpassable<text::unpassable>(record.url())) return Refusal{Refusal::url, *why};
-    for (std::size_t i = 0; i < record.header_count(); ++i) {
-        const std::string_view name = record.header_name(i);
-        if (name.starts_with(file_marker)) return Refusal{Refusal::header_name, Refusal::file, i};
-        if (auto why = unpassable<text::unpassable_in_header>(name))
-            return Refusal{Refusal::header_name, *why, i};
-        if (auto why = unpassable<text::unpassable_in_header>(record.header_value(i)))
-            return Refusal{Refusal::header_value, *why, i};
+template <class Sink>
+void CommandLine::walk(Sink& sink) const {
+    const Request& r = request_;
+    sink.raw(command_start);
+    sink.raw(name_of(r.method()));
+    sink.raw(url_start);
+    sink.url(r.url());
+    for (std::size_t i = 0; i < r.header_count(); ++i) {
+        sink.raw(header_start);
+        sink.template text<text::HeaderWord>(r.header_name(i), Refusal::header_name, i);
+        sink.raw(name_value_separator);
+        sink.template text<text::HeaderWord>(r.header_value(i), Refusal::header_value, i);
+        sink.raw(header_end);
     }
-    if (auto why = unpassable<text::unpassable>(record.body())) return Refusal{Refusal::body, *why};
-    return std::nullopt;
+    if (r.has_body()) {
+        sink.raw(r.body().starts_with(file_marker) ? raw_body_start : body_start);
+        sink.template text<text::SingleQuoted>(r.body(), Refusal::body, 0);
+        sink.raw(single_quote);
+    }
 }
 
-text::TextSize measure(const Request& record) {
-    const Known request(record);
-    Measure sink;
-    walk(request, sink);
-    return {sink.bytes, request.ascii()};
+// Sizes the line, notes what each text needs, and stops at a refusal.
+struct CommandLine::Measure {
+    CommandLine& line;
+    std::size_t next = 0;  // the text being measured
+
+    void raw(std::string_view fixed) { line.size_.add(fixed); }
+    void url(std::string_view url) {
+        line.bare_url_ = !url.empty() && text::all_in<text::bare_url>(url);
+        if (line.bare_url_) {
+            line.size_.add(url);
+            ++next;
+        } else {
+            raw(single_quote);
+            text<text::SingleQuoted>(url, Refusal::url, 0);
+            raw(single_quote);
+        }
+    }
+    template <class Syntax>
+    void text(std::string_view text, Refusal::Field field, std::size_t header) {
+        if (line.refusal_) return;
+        if (field == Refusal::header_name && text.starts_with(file_marker))
+            return refuse({field, Refusal::file, header});
+        const text::Measured m = text::measure<Syntax>(text);
+        if (m.refused) [[unlikely]] {
+            const char* end = text.data() + text.size();
+            const bool nul = text::find_in<text::unpassable>(text.data(), end) != end;
+            return refuse({field, nul ? Refusal::nul : Refusal::line_break, header});
+        }
+        line.size_.add(text.size(), m);
+        line.seen_[next++] = text::Seen::of(m);
+    }
+    void refuse(Refusal refusal) { line.refusal_ = refusal; }
+};
+
+template <class Char>
+struct CommandLine::Write {
+    const CommandLine& line;
+    Char* out;
+    std::size_t next = 0;  // the text being written
+
+    void raw(std::string_view fixed) { out = text::put_ascii(out, fixed); }
+    void url(std::string_view url) {
+        if (line.bare_url_) {
+            raw(url);
+            ++next;
+        } else {
+            raw(single_quote);
+            text<text::SingleQuoted>(url, Refusal::url, 0);
+            raw(single_quote);
+        }
+    }
+    template <class Syntax>
+    void text(std::string_view text, Refusal::Field, std::size_t) {
+        out = text::put<Syntax>(out, text, line.seen_[next++]);
+    }
+};
+
+CommandLine::CommandLine(const Request& request)
+    : request_(request), seen_(seen_in_place_.data()) {
+    const std::size_t texts = 2 + 2 * request.header_count();
+    if (texts > seen_in_place_.size()) {
+        seen_on_heap_ = std::make_unique<text::Seen[]>(texts);
+        seen_ = seen_on_heap_.get();
+    }
+    Measure sink{*this};
+    walk(sink);
 }
 
-char* write(const Request& record, char* out) {
-    Write sink{out};
-    walk(Known(record), sink);
-    assert(static_cast<std::size_t>(sink.out - out) == measure(record).bytes);
+template <class Char>
+Char* CommandLine::write_as(Char* out) const noexcept {
+    assert(!refusal_);
+    Write<Char> sink{*this, out};
+    walk(sink);
+    assert(static_cast<std::size_t>(sink.out - out) == size_.length);
     return sink.out;
 }
+std::uint8_t* CommandLine::write(std::uint8_t* out) const noexcept { return write_as(out); }
+std::uint16_t* CommandLine::write(std::uint16_t* out) const noexcept { return write_as(out); }
+std::uint32_t* CommandLine::write(std::uint32_t* out) const noexcept { return write_as(out); }
 
 }  // namespace pemrik::curl

@@ -1,12 +1,17 @@
-// Renders a request as a curl command line that a POSIX shell reads back word
-// for word: measure first, then write into memory of exactly that size.
+// A request as a curl command line that a POSIX shell reads back word for
+// word: measured first, then written into memory of exactly that size.
+//
+//   curl -X METHOD URL [-H "NAME: VALUE"]... [-d 'BODY' | --data-raw 'BODY']
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
-#include "request/core/known.hpp"
+#include "core/text.hpp"
+#include "request/core/record.hpp"
 
 namespace pemrik::curl {
 
@@ -21,13 +26,44 @@ struct Refusal {
     std::size_t header = 0;  // for the header fields, its position
 };
 
-// The first text of the request, in the order url, headers, body, that a
-// command line cannot carry; the command line may be rendered only without one.
-std::optional<Refusal> refusal(const Request& request) noexcept;
+// The command line of one request, measured when made; the request must
+// outlive it. What measuring learns about each text is kept for writing.
+class CommandLine {
+public:
+    explicit CommandLine(const Request& request);
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
 
-text::TextSize measure(const Request& request);
+    // The first text, in the order url, headers, body, that no command line
+    // carries; nothing may be written when there is one.
+    const std::optional<Refusal>& refusal() const noexcept { return refusal_; }
+    text::Size size() const noexcept { return size_; }
 
-// Writes exactly measure(request).bytes bytes at out; returns the end.
-char* write(const Request& request, char* out);
+    // Write exactly size().length code units at out and return the end;
+    // one-byte units only when size().top is below 0xC4, two-byte ones only
+    // below 0xF0.
+    std::uint8_t* write(std::uint8_t* out) const noexcept;
+    std::uint16_t* write(std::uint16_t* out) const noexcept;
+    std::uint32_t* write(std::uint32_t* out) const noexcept;
+
+private:
+    template <class Sink>
+    void walk(Sink& sink) const;
+    template <class Char>
+    Char* write_as(Char* out) const noexcept;
+    struct Measure;
+    template <class Char>
+    struct Write;
+
+    const Request& request_;
+    std::optional<Refusal> refusal_;
+    text::Size size_;
+    bool bare_url_ = false;
+    // What each text needs, in the order written: in place for the usual
+    // few texts, on the heap beyond.
+    std::array<text::Seen, 32> seen_in_place_;
+    std::unique_ptr<text::Seen[]> seen_on_heap_;
+    text::Seen* seen_;
+};
 
 }  // namespace pemrik::curl

@@ -8,29 +8,29 @@
 
 namespace pemrik {
 
+std::uint32_t Request::texts_for(std::size_t headers) {
+    constexpr std::size_t most_headers = (UINT32_MAX - 2) / 2;
+    if (headers > most_headers) throw std::bad_alloc();
+    return static_cast<std::uint32_t>(2 + 2 * headers);
+}
+
 Request::Request(std::string_view url, std::span<const HeaderView> headers, Method method,
                  std::optional<std::string_view> body) {
-    static_assert(sizeof(Block) % alignof(Slot) == 0 && sizeof(Slot) == sizeof(std::uint64_t));
-    const std::uint32_t texts = text_count(headers.size());
+    static_assert(sizeof(Block) % alignof(std::uint64_t) == 0);
+    const std::uint32_t texts = texts_for(headers.size());
     std::size_t chars = url.size() + (body ? body->size() : 0);
     for (const auto& h : headers) chars += h.name.size() + h.value.size();
-    if (chars > most_chars) throw std::bad_alloc();
-    const std::size_t bytes = sizeof(Block) + texts * sizeof(Slot) + chars;
+    const std::size_t bytes = sizeof(Block) + texts * sizeof(std::uint64_t) + chars;
 
-    block_ = static_cast<Block*>(::operator new(bytes));
-    *block_ = Block{};
-    block_->texts = texts;
-    block_->method = method;
-    block_->has_body = body.has_value();
-
-    Slot* slots = block_->slots();
-    char* out = block_->chars();
-    std::size_t end = 0;
+    void* memory = ::operator new(bytes);
+    block_ = new (memory) Block{texts, method, body.has_value()};
+    auto* ends = reinterpret_cast<std::uint64_t*>(block_ + 1);
+    char* out = reinterpret_cast<char*>(ends + texts);
+    std::uint64_t end = 0;
     auto put = [&](std::string_view text) {
-        if (!text.empty())
-            std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
+        if (!text.empty()) std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
-        *slots++ = Slot{end & most_chars, 0};  // below most_chars, checked above
+        *ends++ = end;
     };
     put(url);
     put(body ? *body : std::string_view());
@@ -40,15 +40,9 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     }
 }
 
-std::uint32_t Request::text_count(std::size_t headers) {
-    constexpr std::size_t most_headers = (UINT32_MAX - 2) / 2;
-    if (headers > most_headers) throw std::bad_alloc();
-    return static_cast<std::uint32_t>(2 + 2 * headers);
-}
-
 Request::Request(const Request& other)
-    : block_(static_cast<Block*>(::operator new(other.block().bytes()))) {
-    std::memcpy(static_cast<void*>(block_), other.block_, other.block().bytes());
+    : block_(static_cast<Block*>(::operator new(other.block_->bytes()))) {
+    std::memcpy(static_cast<void*>(block_), other.block_, other.block_->bytes());
 }
 
 Request::Request(Request&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
