@@ -45,6 +45,16 @@ def pemrik_args(fields):
     return url, headers, METHODS[m], body
 
 
+def arguments(n):
+    """Pemrik's arguments for requests 0..n-1, to make fresh requests from."""
+    return [pemrik_args(fields) for fields in iter_fields(n)]
+
+
+def fresh_collection(args):
+    """A collection of requests made just now, never rendered nor exported."""
+    return PemrikCollection([Pemrik(*a) for a in args])
+
+
 def pemrik_collection(n):
     collection = PemrikCollection()
     add = collection.add_request
