@@ -2,12 +2,20 @@
 
     python benchmarks/run.py [--quick] [--rounds N] [--only W1,W5] [--results DIR]
 
+Measures the pemrik that this interpreter imports: `bash scripts/dev.sh bench`
+builds the tree's own, and any other build is measured by running this file
+with the python of its environment (for instance
+/work/base/.venv-3.13-base/bin/python benchmarks/run.py --quick).
+
 Every workload runs in this one process; contenders are sampled in turns
 (the first of each round rotating) and each time shown is the median of the
 rounds. Before timing, each reference's text is compared once with pemrik's,
 so that every ratio compares equal work; a difference is reported loudly.
-Writes results/table.md and results/export_scaling.png beside this file.
-The exit status is 0 whatever the numbers are.
+
+Prints the table. A full run (neither --quick nor --only) also writes
+results/table.md and results/export_scaling.png beside this file; --results
+DIR writes them into DIR for any run. The exit status is 0 whatever the
+numbers are.
 """
 
 import argparse
@@ -21,6 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 try:
+    import pemrik
     from pemrik import Pemrik
 except ImportError as error:  # nothing to measure without the module itself
     sys.exit(f"pemrik cannot be imported ({error}); build it first: bash scripts/dev.sh bench")
@@ -568,16 +577,22 @@ def main(argv=None):
     )
     parser.add_argument("--only", help="comma-separated workloads, e.g. W1,W5")
     parser.add_argument(
-        "--results", default=os.path.join(HERE, "results"), help="folder for table.md and the plot"
+        "--results",
+        help="write table.md and the plot into this folder (a full run writes them into "
+        "benchmarks/results)",
     )
     args = parser.parse_args(argv)
     chosen = [w.strip().upper() for w in args.only.split(",")] if args.only else list(ORDER)
     unknown = [w for w in chosen if w not in WORKLOADS]
     if unknown:
         parser.error(f"unknown workloads: {', '.join(unknown)}")
+    results = args.results
+    if results is None and not (args.quick or args.only):
+        results = os.path.join(HERE, "results")
 
     settings = Settings(args.quick, args.rounds)
-    info = report.machine(ROOT)
+    info = report.machine(ROOT, pemrik.__file__)
+    progress(f"measuring {info['module']}")
     rows, notes, checks, scaling = [], [], Checks(), {}
     started = time.perf_counter()
     # Memory first, while the process heap is still small and unfragmented.
@@ -610,22 +625,27 @@ def main(argv=None):
             0, "Every reference produced exactly pemrik's text (checked once per run, per size)."
         )
 
-    os.makedirs(args.results, exist_ok=True)
     plot_name = None
-    if scaling:
-        plot_path = os.path.join(args.results, "export_scaling.png")
-        if report.plot(scaling, plot_path, f"Collection export, {info['cpu']}, {info['python']}"):
-            plot_name = os.path.basename(plot_path)
-        else:
-            notes.append("The plot was not drawn: matplotlib is unavailable.")
+    if results is not None:
+        os.makedirs(results, exist_ok=True)
+        if scaling:
+            plot_path = os.path.join(results, "export_scaling.png")
+            title = f"Collection export, {info['cpu']}, {info['python']}"
+            if report.plot(scaling, plot_path, title):
+                plot_name = os.path.basename(plot_path)
+            else:
+                notes.append("The plot was not drawn: matplotlib is unavailable.")
     text = report.markdown(info, mode, rows, notes, plot_name)
-    with open(os.path.join(args.results, "table.md"), "w", encoding="utf-8") as f:
-        f.write(text)
     print(text)
-    print(
-        f"written: {os.path.relpath(os.path.join(args.results, 'table.md'))}"
-        + (f", {os.path.relpath(os.path.join(args.results, plot_name))}" if plot_name else "")
-    )
+    if results is not None:
+        with open(os.path.join(results, "table.md"), "w", encoding="utf-8") as f:
+            f.write(text)
+        print(
+            f"written: {os.path.relpath(os.path.join(results, 'table.md'))}"
+            + (f", {os.path.relpath(os.path.join(results, plot_name))}" if plot_name else "")
+        )
+    else:
+        print("not written (--quick or --only): a full run writes benchmarks/results/")
     if checks.failed:
         print("\nMISMATCH in " + "; ".join(checks.failed), file=sys.stderr)
     return 0
