@@ -9,8 +9,9 @@ with the python of its environment (for instance
 
 Every workload runs in this one process; contenders are sampled in turns
 (the first of each round rotating) and each time shown is the median of the
-rounds. Before timing, each reference's text is compared once with pemrik's,
-so that every ratio compares equal work; a difference is reported loudly.
+rounds. Before timing, every text is compared once with the oracle of
+tests/support/oracles.py, so that every ratio compares equal work; a
+difference is reported loudly.
 
 Prints the table. A full run (neither --quick nor --only) also writes
 results/table.md and results/export_scaling.png beside this file; --results
@@ -42,6 +43,9 @@ import workload
 from measure import Timed, medians, run_rounds
 from report import Row, duration, size, verdict
 
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from support import oracles
+
 W1_SIZE = 10_000
 W5_SIZE = 100_000
 W6_SIZES = (1_000, 10_000, 100_000)
@@ -71,33 +75,29 @@ class Settings:
 
 
 class Checks:
-    """Equal-work checks: each reference must give pemrik's text exactly."""
+    """Equal-work checks: each contender must give the oracle's text exactly."""
 
     def __init__(self):
         self.failed = []
+        self.compared = 0
 
     def same(self, what, expected, actual):
+        self.compared += 1
         if isinstance(actual, bytes):
             actual = actual.decode("utf-8")
         if expected == actual:
             return True
-        if isinstance(expected, str) and isinstance(actual, str):
-            at = next(
-                (i for i, (a, b) in enumerate(zip(expected, actual, strict=False)) if a != b),
-                min(len(expected), len(actual)),
-            )
-            detail = (
-                f"first difference at character {at} (lengths {len(expected)} and {len(actual)}):\n"
-                f"    pemrik: {expected[max(0, at - 40) : at + 40]!r}\n"
-                f"    other:  {actual[max(0, at - 40) : at + 40]!r}"
-            )
-        else:
-            detail = "the results differ"
+        at = next(
+            (i for i, (a, b) in enumerate(zip(expected, actual, strict=False)) if a != b),
+            min(len(expected), len(actual)),
+        )
         self.failed.append(what)
         bar = "!" * 78
         print(
-            f"\n{bar}\nMISMATCH: {what} does not produce pemrik's text, so its time is not "
-            f"comparable.\n{detail}\n{bar}\n",
+            f"\n{bar}\nMISMATCH: {what} differs from the oracle's text, so its time is not "
+            f"comparable.\nfirst difference at character {at} (lengths {len(expected)} and "
+            f"{len(actual)}):\n    oracle: {expected[max(0, at - 40) : at + 40]!r}\n"
+            f"    this:   {actual[max(0, at - 40) : at + 40]!r}\n{bar}\n",
             file=sys.stderr,
             flush=True,
         )
@@ -130,19 +130,21 @@ def judged(rows, checks, name, label, seconds, mine, at_least, equal=True):
 
 
 def export_contenders(n, checks, label, reference_limit):
-    """Contenders exporting n requests, their texts checked against pemrik's.
+    """Contenders exporting n requests, their texts checked against the oracle.
 
     The checking call of each contender is also its first sample.
     """
     plain = workload.plain_requests(n)
+    expected = oracles.export_text(plain)
     collection = workload.pemrik_collection(n)
     mine = Timed("pemrik", collection.export_collection)
     out = mine.sample(keep=True)
-    contenders, equal = [mine], {}
+    contenders = [mine]
+    equal = {"pemrik": checks.same(f"{label} pemrik export", expected, out)}
 
     def reference(key, what, call):
         timed = Timed(key, call, limit=reference_limit)
-        equal[key] = checks.same(f"{label} {key} ({what})", out, timed.sample(keep=True))
+        equal[key] = checks.same(f"{label} {key} ({what})", expected, timed.sample(keep=True))
         contenders.append(timed)
 
     reference("R1", "dicts + json.dumps", lambda: pure.export_json(plain))
@@ -165,7 +167,8 @@ def w1(settings, rows, notes, checks, scaling):
     )
     t = medians(run_rounds(contenders, settings.rounds))
     p = t["pemrik"]
-    rows.append(Row(name, "pemrik export_collection()", duration(p), "1.00", "", ""))
+    mismatch = "" if equal["pemrik"] else "MISMATCH"
+    rows.append(Row(name, "pemrik export_collection()", duration(p), "1.00", "", mismatch))
     judged(rows, checks, name, "R1: dicts + json.dumps(sort_keys)", t["R1"], p, 15, equal["R1"])
     if "R2" in t:
         judged(
@@ -215,18 +218,19 @@ def w2(settings, rows, notes, checks, scaling):
     request = Pemrik(*workload.pemrik_args(fields))
     py_request = pure.PyRequest(*workload.pemrik_args(fields))
     line = request.get_request_command()
-    equal = checks.same("W2 pure-Python command line", line, py_request.get_request_command())
     # Every request of W1 once, so the check covers all nine methods and both body states.
-    everything = [
-        (Pemrik(*a), pure.PyRequest(*a))
-        for a in map(workload.pemrik_args, workload.iter_fields(W1_SIZE))
-    ]
+    args = workload.arguments(W1_SIZE)
+    expected = "\n".join(oracles.curl_line(*f) for f in workload.plain_requests(W1_SIZE))
+    equal = checks.same(
+        "W2 pemrik command lines of all W1 requests",
+        expected,
+        "\n".join(Pemrik(*a).get_request_command() for a in args),
+    )
     equal &= checks.same(
         "W2 pure-Python command lines of all W1 requests",
-        "\n".join(p.get_request_command() for p, _ in everything),
-        "\n".join(q.get_request_command() for _, q in everything),
+        expected,
+        "\n".join(pure.PyRequest(*a).get_request_command() for a in args),
     )
-    del everything
     contenders = [
         Timed("pemrik", stmt="request.get_request_command()", namespace={"request": request}),
         Timed("pure", stmt="request.get_request_command()", namespace={"request": py_request}),
@@ -307,9 +311,15 @@ def w4(settings, rows, notes, checks, scaling):
     py_collection = pure.PyCollection()
     for fields in workload.iter_fields(W1_SIZE):
         py_collection.add_request(pure.PyRequest(*workload.pemrik_args(fields)))
+    expected = "\n".join(oracles.curl_line(*f) for f in workload.plain_requests(W1_SIZE))
     equal = checks.same(
-        "W4 requests read back by the pure-Python collection",
+        "W4 requests read back from pemrik's collection",
+        expected,
         "\n".join(r.get_request_command() for r in collection.get_collection()),
+    )
+    equal &= checks.same(
+        "W4 requests read back by the pure-Python collection",
+        expected,
         "\n".join(r.get_request_command() for r in py_collection.get_collection()),
     )
     contenders = [
@@ -518,7 +528,8 @@ def w6(settings, rows, notes, checks, scaling):
         value = " · ".join(f"{n // 1000}k {duration(t)}" for n, t in points)
         target = result = ""
         if key == "pemrik":
-            target, result = "<= 11x", verdict(growth, at_most=11)
+            target = "<= 11x"
+            result = verdict(growth, at_most=11) if equal["pemrik"] else "MISMATCH"
         elif not equal.get(key, True):
             result = "MISMATCH"
         rows.append(Row(name, LABELS[key], value, f"100k/10k = {growth:.2f}x", target, result))
@@ -620,9 +631,11 @@ def main(argv=None):
             0,
             "MISMATCH: " + "; ".join(checks.failed) + " — those ratios do not compare equal work.",
         )
-    else:
+    elif checks.compared:
         notes.insert(
-            0, "Every reference produced exactly pemrik's text (checked once per run, per size)."
+            0,
+            "Every contender produced exactly the text of the oracle in "
+            "tests/support/oracles.py (checked once per run, per size).",
         )
 
     plot_name = None
