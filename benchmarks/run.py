@@ -26,6 +26,7 @@ import argparse
 import gc
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -65,18 +66,19 @@ class Settings:
         self.quick = quick
         self.micro_rounds = 41 if quick else 101  # W2 batches, W3 timeit batches
         self.micro_batch = 0.0005  # seconds per W3 batch
-        self.rounds = rounds or (21 if quick else 51)  # W1, W4, W6 up to 10k
+        self.rounds = rounds or (21 if quick else 51)  # W1, W4, W6 up to 10k, W8
         self.reference_samples = 5 if quick else 11  # R1..R3 there take up to 0.1 s each
         self.large_rounds = 5 if quick else 11  # W6 at 100k: pemrik and F
         self.large_reference_samples = 1 if quick else 3  # R1..R3 at 100k take seconds each
+        self.peak_children = 3  # W8: fresh processes per peak measurement
         self.import_rounds = 21 if quick else 61  # W7: fresh interpreters per contender
 
     def describe(self):
         return (
             f"{'--quick' if self.quick else 'full'}: medians of {self.micro_rounds} samples "
-            f"(W2, W3), {self.rounds} rounds (W1, W4, W6 up to 10k; R1..R3 "
+            f"(W2, W3), {self.rounds} rounds (W1, W4, W6 up to 10k, W8; R1..R3 "
             f"{self.reference_samples}), {self.large_rounds} rounds at 100k (R1..R3 "
-            f"{self.large_reference_samples}), "
+            f"{self.large_reference_samples}), {self.peak_children} processes per peak (W8), "
             f"{self.import_rounds} interpreters per module (W7)"
         )
 
@@ -566,7 +568,111 @@ def w7(settings, rows, notes, checks, scaling):
     )
 
 
-WORKLOADS = {"W1": w1, "W2": w2, "W3": w3, "W4": w4, "W5": w5, "W6": w6, "W7": w7}
+# ---- W8 non-ASCII export -----------------------------------------------------
+
+# The peak of one first export, in a process of its own: prints the bytes by
+# which the RSS high-water mark rose during the call, and the output str's size.
+PEAK_CHILD = """
+import sys
+sys.path.insert(0, sys.argv[1])
+import measure, workload
+args = workload.arguments(int(sys.argv[2]), accent=sys.argv[3] == "accent")
+collection = workload.fresh_collection(args)
+text, extra = measure.peak_extra(collection.export_collection)
+print(extra, sys.getsizeof(text))
+"""
+
+
+def peak_in_child(n, kind, children):
+    """Median peak extra bytes of a first export of n requests, and the output's size.
+
+    Peak memory is the RSS high-water mark of a fresh child process, not
+    tracemalloc: tracemalloc sees only the interpreter's allocators, while the
+    module may take memory with malloc or operator new, which the RSS counts as
+    soon as it is written. A fresh process, trimmed just before the call
+    (measure.settle), holds little freed memory that the call could reuse
+    unseen, so the high-water mark's rise is what the call took.
+    """
+    extras, out_size = [], None
+    for _ in range(children):
+        done = subprocess.run(
+            [sys.executable, "-c", PEAK_CHILD, HERE, str(n), kind],
+            capture_output=True,
+            text=True,
+            check=True,
+        )
+        extra, out_size = done.stdout.split()
+        if extra == "None":
+            return None, None
+        extras.append(int(extra))
+    return statistics.median(extras), int(out_size)
+
+
+def w8(settings, rows, notes, checks, scaling):
+    name = f"W8 non-ASCII {W1_SIZE // 1000}k"
+    plain = workload.plain_requests(W1_SIZE, accent=True)
+    accent_args = workload.arguments(W1_SIZE, accent=True)
+    ascii_args = workload.arguments(W1_SIZE)
+    accent = Timed("accent", export, prepare=lambda: workload.fresh_collection(accent_args))
+    equal = checks.same(
+        "W8 pemrik export with an é in each body",
+        oracles.export_text(plain),
+        accent.sample(keep=True),
+    )
+    contenders = [
+        accent,
+        Timed("ascii", export, prepare=lambda: workload.fresh_collection(ascii_args)),
+    ]
+    t = medians(run_rounds(contenders, settings.rounds))
+    ratio = t["accent"] / t["ascii"]
+    target, result = judged(ratio, at_most=1.5, equal=equal)
+    rows.append(
+        Row(
+            name,
+            "pemrik first export, an é in each body",
+            duration(t["accent"]),
+            f"{ratio:.2f}x the ASCII export",
+            target,
+            result,
+        )
+    )
+    rows.append(
+        Row(name, "(info) pemrik first export, ASCII (as W1)", duration(t["ascii"]), "1.00")
+    )
+    for kind, label in (
+        ("accent", "pemrik export peak extra, é"),
+        ("ascii", "(info) the same, ASCII"),
+    ):
+        extra, out_size = peak_in_child(W1_SIZE, kind, settings.peak_children)
+        if extra is None:
+            rows.append(Row(name, label, "unavailable", "", "", "RSS peak cannot be reset"))
+            continue
+        ratio = extra / out_size
+        target, result = judged(ratio, at_most=1.2, equal=equal)
+        if kind == "ascii":
+            target = result = ""
+        rows.append(
+            Row(
+                name,
+                f"{label} ({size(out_size)} str)",
+                size(extra),
+                f"{ratio:.2f}x output",
+                target and target + " output",
+                result,
+            )
+        )
+    notes.append(
+        "W8: the bodies of W1 (every other request) each with one é, so the output is not ASCII "
+        "(a str of one byte per character, as é needs no more). Peak extra memory is the rise of the RSS high-water "
+        "mark (VmHWM) during one first export, in a fresh process made for it (median of "
+        f"{settings.peak_children}), over the returned str's own size (sys.getsizeof), which it "
+        "includes: 1.00x means no memory beyond the output. The RSS counts what the module takes "
+        "with malloc or operator new as well as through the interpreter's allocators; tracemalloc "
+        "would see only the latter."
+    )
+
+
+WORKLOADS = {"W1": w1, "W2": w2, "W3": w3, "W4": w4, "W5": w5, "W6": w6, "W7": w7, "W8": w8}
 ORDER = tuple(WORKLOADS)
 
 
