@@ -15,14 +15,19 @@ clock = time.thread_time if hasattr(time, "thread_time") else time.perf_counter
 
 
 class Timed:
-    """One contender: a callable timed per call, or a statement run in batches.
+    """One contender: a callable timed once per sample, or a statement run in batches.
 
-    A batch runs `number` calls; its time divided by `number` is one sample.
+    With prepare, each sample first makes prepare()'s result outside the timer
+    (fresh objects for a first call) and times call(result). A sample is the
+    call's time divided by per (the calls it makes). A statement's batch runs
+    `number` calls; its time divided by `number` is one sample.
     """
 
-    def __init__(self, name, call=None, stmt=None, namespace=None, limit=None):
+    def __init__(self, name, call=None, prepare=None, per=1, stmt=None, namespace=None, limit=None):
         self.name = name
         self.call = call
+        self.prepare = prepare
+        self.per = per
         self.timer = timeit.Timer(stmt, timer=clock, globals=namespace) if stmt else None
         self.number = 1
         self.limit = limit  # most samples taken, for the slowest contenders
@@ -42,21 +47,23 @@ class Timed:
 
     def sample(self, keep=False):
         """Takes one sample; with keep, returns the call's result."""
-        gc.collect()
         if self.timer is not None:
+            gc.collect()
             # timeit switches the collector off for the batch itself.
             self.samples.append(self.timer.timeit(self.number) / self.number)
             return None
+        args = (self.prepare(),) if self.prepare else ()
+        gc.collect()
         gc.disable()
         try:
             faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
             start = clock()
-            result = self.call()
+            result = self.call(*args)
             elapsed = clock() - start
             self.faults.append(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults)
         finally:
             gc.enable()
-        self.samples.append(elapsed)
+        self.samples.append(elapsed / self.per)
         if keep:
             return result
         del result

@@ -1,7 +1,8 @@
 """What a Python user would write instead: the same texts from plain Python.
 
-Each function here must give exactly the text pemrik gives for the same
-data; run.py checks that once per run before timing anything.
+These are contenders, not oracles: run.py checks once per run, before timing
+anything, that each gives exactly the text of the oracle in
+tests/support/oracles.py for the same data, as pemrik must.
 """
 
 import json

@@ -80,7 +80,24 @@ def _revision(root):
     return (head or "unknown") + (" with uncommitted changes in src/" if dirty else "")
 
 
-def machine(root):
+def _tree_of(path):
+    """The git work tree holding path (a build inside its own virtual environment), or None."""
+    folder = os.path.dirname(os.path.realpath(path))
+    while folder != os.path.dirname(folder):
+        if os.path.exists(os.path.join(folder, ".git")):
+            return folder
+        folder = os.path.dirname(folder)
+    return None
+
+
+def module_origin(module_file):
+    """Which pemrik is measured: its file, and the tree and revision it was built in."""
+    tree = _tree_of(module_file)
+    built = f"{tree}, revision {_revision(tree)}" if tree else "outside any git tree"
+    return f"{module_file} (built in {built})"
+
+
+def machine(root, module_file):
     usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     load = ", ".join(f"{x:.2f}" for x in os.getloadavg()) if hasattr(os, "getloadavg") else "n/a"
     return {
@@ -89,7 +106,8 @@ def machine(root):
         "cores": f"{os.cpu_count()} ({usable} usable)",
         "python": f"{platform.python_implementation()} {platform.python_version()}",
         "system": platform.platform(),
-        "pemrik": _revision(root),
+        "module": module_origin(module_file),
+        "benchmark": f"{root}, revision {_revision(root)}",
         "load": load,
     }
 
@@ -101,7 +119,8 @@ def markdown(info, mode, rows, notes, plot_name):
         f"- date: {info['date']}",
         f"- machine: {info['cpu']}, {info['cores']} cores, {info['system']}",
         f"- Python: {info['python']}",
-        f"- pemrik: revision {info['pemrik']}",
+        f"- pemrik: {info['module']}",
+        f"- benchmark: {info['benchmark']}",
         f"- run: {mode}; load average at start {info['load']}",
         "",
         table(rows),

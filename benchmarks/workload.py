@@ -19,9 +19,13 @@ TOKEN = "".join(random.Random(6).choice(_ALPHABET) for _ in range(40))
 BEARER = "Bearer " + TOKEN
 
 
-def iter_fields(n, seed=6):
-    """Yields the fields of requests 0..n-1; every url, id and body is a new str."""
+def iter_fields(n, seed=6, accent=False):
+    """Yields the fields of requests 0..n-1; every url, id and body is a new str.
+
+    With accent, each body holds one non-ASCII character (an é in the name).
+    """
     rng = random.Random(seed)
+    item = "itém" if accent else "item"
     for i in range(n):
         request_id = str(uuid.UUID(int=rng.getrandbits(128), version=4))
         headers = [
@@ -31,18 +35,31 @@ def iter_fields(n, seed=6):
         ]
         body = None
         if i % 2 == 0:
-            body = f'{{"id":{i},"name":"item {i}","price":{i % 997}.50,"tags":["new","sale"]}}'
+            body = f'{{"id":{i},"name":"{item} {i}","price":{i % 997}.50,"tags":["new","sale"]}}'
         yield f"https://api.example.com:8443/v1/items/{i}?page={i}&limit=50", headers, i % 9, body
 
 
-def plain_requests(n):
+def plain_requests(n, accent=False):
     """The requests as plain data with the method as its upper-case name."""
-    return [(url, headers, METHOD_NAMES[m], body) for url, headers, m, body in iter_fields(n)]
+    return [
+        (url, headers, METHOD_NAMES[m], body)
+        for url, headers, m, body in iter_fields(n, accent=accent)
+    ]
 
 
 def pemrik_args(fields):
     url, headers, m, body = fields
     return url, headers, METHODS[m], body
+
+
+def arguments(n, accent=False):
+    """Pemrik's arguments for requests 0..n-1, to make fresh requests from."""
+    return [pemrik_args(fields) for fields in iter_fields(n, accent=accent)]
+
+
+def fresh_collection(args):
+    """A collection of requests made just now, never rendered nor exported."""
+    return PemrikCollection([Pemrik(*a) for a in args])
 
 
 def pemrik_collection(n):
