@@ -121,7 +121,8 @@ Ref call_through_type(PyObject* cls, PyObject* const* args, std::size_t nargsf, 
     if (nkeywords > 0) {
         keywords = check(PyDict_New());
         for (std::size_t k = 0; k < nkeywords; ++k)
-            check(PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, static_cast<Py_ssize_t>(k)),
+            check(PyDict_SetItem(keywords.get(),
+                                 PyTuple_GET_ITEM(kwnames, static_cast<Py_ssize_t>(k)),
                                  arg[nargs + k].get()));
     }
     return check(Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get()));

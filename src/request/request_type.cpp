@@ -75,9 +75,9 @@ PyObject* get_request_command(PyObject* self, PyObject*) {
         auto request = Shared<RequestClass>::take(self);
         const curl::CommandLine line(*request);
         if (const auto& refused = line.refusal()) [[unlikely]]
-            raise(PyExc_ValueError, format(msg_unrenderable,
-                                           format(refused_fields[refused->field], refused->header),
-                                           refusal_reasons[refused->reason]));
+            raise(PyExc_ValueError,
+                  format(msg_unrenderable, format(refused_fields[refused->field], refused->header),
+                         refusal_reasons[refused->reason]));
         return make_str(line);
     });
 }

@@ -204,7 +204,11 @@ SCRIPTED = {  # what the script did: expressions and their outcomes
         "repr(Z.M); str(Z.M); int(Z.M)": unmade("HTTPMETHOD"),
         # the comparison declines it, so the interpreter compares identities
         "[Z.M == M.GET, M.GET != Z.M, Z.M == Z.M, M.GET in [Z.M, M.GET], [Z.M, M.GET].index(M.GET)]": [
-            False, True, True, True, 1,
+            False,
+            True,
+            True,
+            True,
+            1,
         ],
         'Pemrik("u", [], Z.M)': unmade("HTTPMETHOD", "argument 'method': "),
         "[repr(M.GET), int(M.CONNECT), M.GET == M.GET]": ["HTTPMETHOD.GET", 8, True],

@@ -136,7 +136,9 @@ def test_url_without_host(bad, at):
     stored = [Pemrik(u, [], GET) for u in [*[f"s://h/{i}" for i in range(at)], bad, "b/", "s://h"]]
     c = PemrikCollection(stored[:2])
     [c.add_request(r) for r in stored[2:]]
-    message = f"cannot export the request at position {at} of the collection: its url '{bad}' has no host"
+    message = (
+        f"cannot export the request at position {at} of the collection: its url '{bad}' has no host"
+    )
     with pytest.raises(ValueError) as info:
         c.export_collection()
     assert (type(info.value), info.value.args) == (ValueError, (message,))

@@ -47,7 +47,10 @@ def test_newman_sends_exports_as_put_in(tmp_path):
         # without a scheme (the protocol is https), the host is what stands before the first "/"
         # or after a leading "//"
         bare = secure.base.removeprefix("https://")
-        cases += [(b + TARGET.format(m), HEADERS, m, BODY) for b, m in [(bare, "PUT"), ("//" + bare, "GET")]]
+        cases += [
+            (b + TARGET.format(m), HEADERS, m, BODY)
+            for b, m in [(bare, "PUT"), ("//" + bare, "GET")]
+        ]
         printed = run_newman(export(cases), tmp_path)
         for server, methods in ((plain, METHODS), (secure, [*METHODS, "PUT", "GET"])):
             # the request's own headers come first, then those newman adds

@@ -66,7 +66,12 @@ def url_doc(url):
     start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
     host, slash, path = url[start:].partition("/")
     protocol = scheme.group() if scheme else "https"
-    return {"raw": url, "protocol": protocol, "host": host, "path": path.split("/") if slash else []}
+    return {
+        "raw": url,
+        "protocol": protocol,
+        "host": host,
+        "path": path.split("/") if slash else [],
+    }
 
 
 def document(data):
