@@ -94,7 +94,7 @@ struct JsonString {
 
     template <class Char>
     static Char* escape(Char* out, unsigned char c) noexcept {
-        constexpr char hex[] = "0123456789abcdef";
+        static constexpr char hex[] = "0123456789abcdef";
         *out++ = '\\';
         if (json_escapes[c] != 'u') {
             *out++ = static_cast<Char>(json_escapes[c]);
@@ -139,6 +139,36 @@ static_assert(!JsonString::escaped[plain_byte] && !HeaderWord::escaped[plain_byt
               !HeaderWord::refused[plain_byte] && !SingleQuoted::escaped[plain_byte]);
 
 // ---- Kernels ----
+
+// What the kernels may read past the end of a text: nothing, or at least
+// `padding` more bytes (as in a record, whose texts all lie before padding).
+enum class Tail { exact, padded };
+inline constexpr std::size_t padding = 15;
+
+// Copies n bytes; short copies, the most common here, inline with two
+// overlapping moves instead of a call.
+template <class Word>
+inline void copy_ends(void* out, const char* from, std::size_t n) noexcept {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(static_cast<char*>(out) + n - sizeof tail, &tail, sizeof tail);
+}
+inline void copy(void* out, const char* from, std::size_t n) noexcept {
+    if (n > 16) {
+        std::memcpy(out, from, n);
+    } else if (n >= 8) {
+        copy_ends<std::uint64_t>(out, from, n);
+    } else if (n >= 4) {
+        copy_ends<std::uint32_t>(out, from, n);
+    } else if (n > 0) {
+        auto* o = static_cast<char*>(out);
+        o[0] = from[0];
+        o[n / 2] = from[n / 2];
+        o[n - 1] = from[n - 1];
+    }
+}
 
 #if PEMRIK_SIMD
 namespace simd {
@@ -206,19 +236,32 @@ inline unsigned bit_count(unsigned mask) {
 }
 
 // Calls block(v, lanes) for each 16 bytes of text, with one bit set in
-// lanes for each byte of text in v: the last block is padded with a byte
-// plain in every syntax.
+// lanes for each byte of text in v: in the last block the other lanes hold
+// a byte plain in every syntax. With Tail::padded the last block is loaded
+// in place, past the end of the text, else it is copied out first.
 template <class Block>
-inline void blocks(std::string_view text, Block block) {
+inline void blocks(std::string_view text, Tail tail, Block block) {
     const char* p = text.data();
     std::size_t n = text.size();
     for (; n >= 16; p += 16, n -= 16) block(load(p), 0xFFFFu);
-    if (n > 0) {
-        alignas(16) char last[16];
-        std::memset(last, plain_byte, sizeof last);
-        std::memcpy(last, p, n);
-        block(load(last), (1u << n) - 1);
+    if (n == 0) return;
+    const __m128i plain = _mm_set1_epi8(static_cast<char>(plain_byte));
+    if (tail == Tail::padded) {
+        // 16 bytes of all ones, then 16 of zeros: from byte 16 - n, n ones.
+        static constexpr auto ones = [] {
+            std::array<char, 32> a{};
+            for (std::size_t i = 0; i < 16; ++i) a[i] = -1;
+            return a;
+        }();
+        const __m128i mine = load(ones.data() + 16 - n);
+        block(_mm_or_si128(_mm_and_si128(mine, load(p)), _mm_andnot_si128(mine, plain)),
+              (1u << n) - 1);
+        return;
     }
+    alignas(16) char last[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(last), plain);
+    copy(last, p, n);
+    block(load(last), (1u << n) - 1);
 }
 
 inline unsigned char largest(__m128i v) {
@@ -242,12 +285,14 @@ struct Measured {
 
 // Counts the bytes of text in Set.
 template <const ByteSet& Set>
-inline std::size_t count_in(std::string_view text) noexcept {
+inline std::size_t count_in(std::string_view text, Tail tail = Tail::exact) noexcept {
     std::size_t n = 0;
 #if PEMRIK_SIMD
-    simd::blocks(text,
-                 [&](__m128i v, unsigned lanes) { n += simd::bit_count(simd::in<Set>(v) & lanes); });
+    simd::blocks(text, tail, [&](__m128i v, unsigned lanes) {
+        n += simd::bit_count(simd::in<Set>(v) & lanes);
+    });
 #else
+    (void)tail;
     for (char c : text) n += Set[static_cast<unsigned char>(c)];
 #endif
     return n;
@@ -255,12 +300,14 @@ inline std::size_t count_in(std::string_view text) noexcept {
 
 // Whether every byte of text is in Set.
 template <const ByteSet& Set>
-inline bool all_in(std::string_view text) noexcept {
+inline bool all_in(std::string_view text, Tail tail = Tail::exact) noexcept {
 #if PEMRIK_SIMD
     bool all = true;
-    simd::blocks(text, [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
+    simd::blocks(text, tail,
+                 [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
     return all;
 #else
+    (void)tail;
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return Set[static_cast<unsigned char>(c)]; });
 #endif
@@ -295,12 +342,12 @@ template <class S>
 inline constexpr ByteSet longer_escaped = added_of<S>.longer;
 
 template <class S>
-Measured measure(std::string_view text) noexcept {
+Measured measure(std::string_view text, Tail tail = Tail::exact) noexcept {
     Measured m;
 #if PEMRIK_SIMD
     __m128i top = _mm_setzero_si128();
     unsigned refused = 0;
-    simd::blocks(text, [&](__m128i v, unsigned) {  // the padding is plain, and ASCII
+    simd::blocks(text, tail, [&](__m128i v, unsigned) {  // the padding is plain, and ASCII
         top = _mm_max_epu8(top, v);
         if constexpr (simd::count_ranges(S::refused) > 0) refused |= simd::in<S::refused>(v);
         if (const unsigned escaped = simd::in<S::escaped>(v)) {
@@ -309,9 +356,10 @@ Measured measure(std::string_view text) noexcept {
                 m.added += added_of<S>.more * simd::bit_count(simd::in<longer_escaped<S>>(v));
         }
     });
-    m.top = simd::largest(top);
+    if (_mm_movemask_epi8(top)) m.top = simd::largest(top);
     m.refused = refused != 0;
 #else
+    (void)tail;
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         m.added += S::escaped[c] ? S::added(c) : 0;
@@ -320,7 +368,7 @@ Measured measure(std::string_view text) noexcept {
     }
 #endif
     if (m.top < 0x80) m.top = 0;
-    if (m.top) m.continuations = count_in<continuation>(text);
+    if (m.top) m.continuations = count_in<continuation>(text, tail);
     return m;
 }
 
@@ -333,6 +381,35 @@ inline const char* find_in(const char* p, const char* end) noexcept {
 #endif
     while (p < end && !Set[static_cast<unsigned char>(*p)]) ++p;
     return p;
+}
+
+// Calls stop(p) at each byte p of text in Set, in order; stop returns where
+// to go on from, past p (past the bytes it consumed).
+template <const ByteSet& Set, class Stop>
+inline void each_in(std::string_view text, Tail tail, Stop stop) {
+    const char* const end = text.data() + text.size();
+#if PEMRIK_SIMD
+    for (const char* block = text.data(); block < end;) {
+        const std::size_t left = static_cast<std::size_t>(end - block);
+        unsigned mask = 0;
+        simd::blocks(std::string_view(block, std::min<std::size_t>(left, 16)), tail,
+                     [&](__m128i v, unsigned lanes) { mask = simd::in<Set>(v) & lanes; });
+        const char* next = block + 16;
+        while (mask) {
+            const char* resume = stop(block + __builtin_ctz(mask));
+            if (resume >= block + 16) {
+                next = resume;
+                break;
+            }
+            mask &= ~0u << (resume - block);  // the bytes stop consumed are done
+        }
+        block = next;
+    }
+#else
+    (void)tail;
+    for (const char* p = text.data(); p < end;)
+        p = Set[static_cast<unsigned char>(*p)] ? stop(p) : p + 1;
+#endif
 }
 
 // ---- Writing ----
@@ -372,7 +449,7 @@ constexpr char32_t max_code_point(unsigned char top) {
 template <class Char>
 inline Char* put_ascii(Char* out, const char* from, std::size_t n) noexcept {
     if constexpr (sizeof(Char) == 1) {
-        if (n) std::memcpy(out, from, n);
+        copy(out, from, n);
     } else {
         for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(from[i]);
     }
@@ -406,24 +483,30 @@ inline constexpr ByteSet with_high = set_where([](unsigned c) { return Set[c] ||
 // Writes text in syntax S as code units: runs that need nothing copied
 // whole, escaped bytes through S::escape, characters beyond ASCII decoded.
 template <class S, class Char>
-Char* put(Char* out, std::string_view text, Seen seen) noexcept {
+[[gnu::noinline]] Char* put_escaped(Char* out, std::string_view text, Seen seen,
+                                    Tail tail) noexcept {
     const char* run = text.data();
-    const char* end = run + text.size();
-    if (seen.wide) {
-        for (const char* p = run; (p = find_in<with_high<S::escaped>>(p, end)) < end; run = p) {
-            out = put_ascii(out, run, static_cast<std::size_t>(p - run));
-            if (high[static_cast<unsigned char>(*p)])
-                *out++ = static_cast<Char>(decode(p));
-            else
-                out = S::escape(out, static_cast<unsigned char>(*p++));
-        }
-    } else if (seen.escapes) {
-        for (const char* p = run; (p = find_in<S::escaped>(p, end)) < end; run = ++p) {
-            out = put_ascii(out, run, static_cast<std::size_t>(p - run));
-            out = S::escape(out, static_cast<unsigned char>(*p));
-        }
-    }
-    return put_ascii(out, run, static_cast<std::size_t>(end - run));
+    auto stop = [&](const char* p) {
+        out = put_ascii(out, run, static_cast<std::size_t>(p - run));
+        if (high[static_cast<unsigned char>(*p)])
+            *out++ = static_cast<Char>(decode(p));
+        else
+            out = S::escape(out, static_cast<unsigned char>(*p++));
+        return run = p;
+    };
+    if (seen.wide)
+        each_in<with_high<S::escaped>>(text, tail, stop);
+    else
+        each_in<S::escaped>(text, tail, stop);
+    return put_ascii(out, run, static_cast<std::size_t>(text.data() + text.size() - run));
+}
+
+// Writes text in syntax S as code units: a text that needs nothing is
+// copied whole.
+template <class S, class Char>
+inline Char* put(Char* out, std::string_view text, Seen seen, Tail tail = Tail::exact) noexcept {
+    if (!seen.escapes && !seen.wide) return put_ascii(out, text);
+    return put_escaped<S>(out, text, seen, tail);
 }
 
 }  // namespace pemrik::text

@@ -1,7 +1,9 @@
 // The collection document, written straight as compact JSON from templates
-// whose key order the compiler checks (json_writer.hpp). One walk over each
-// request serves both passes: measuring, with what each text needs as it is
-// measured, and writing, with what measuring noted.
+// whose key order the compiler checks (json_writer.hpp).
+//
+// Measuring scans each request's url, and its body and headers' texts
+// together, once each, and sums the template's fixed runs and the texts;
+// writing fills the templates, copying whole the texts that need no escape.
 #include "collection/core/document.hpp"
 
 #include <cassert>
@@ -17,105 +19,94 @@ PEMRIK_JSON_TEMPLATE(item_template,
                      R"("method":"@","url":{"host":"@","path":[@],"protocol":"@","raw":"@"}}})");
 PEMRIK_JSON_TEMPLATE(header_template, R"({"key":"@","value":"@"})");
 
-// A request's texts with what the pass at hand knows of each: text::Measured
-// while measuring, text::Seen while writing.
-template <class Facts>
-struct ItemFacts {
-    Facts url, body, host, path;
-    const Facts* headers;  // name and value of each header
-};
-
-template <json::Sink Sink, class Facts>
-void write_item(Sink& outer, const Request& record, const UrlCut& cut, const ItemFacts<Facts>& f) {
-    // A local sink: its position can stay in a register, where the stores
-    // of a sink behind a reference would make the compiler reload it.
-    Sink sink = outer;
-    const std::string_view url = record.url();
-    json::fill<item_template>(sink)
-        .text(url, f.url)
-        .text(record.body(), f.body)
-        .elements([&](Sink& s) {
-            for (std::size_t i = 0; i < record.header_count(); ++i) {
-                if (i) s.raw(',');
-                json::fill<header_template>(s)
-                    .text(record.header_name(i), f.headers[2 * i])
-                    .text(record.header_value(i), f.headers[2 * i + 1])
-                    .done();
-            }
-        })
-        .raw(name_of(record.method()))
-        .text(cut.host(url), f.host)
-        .elements([&](Sink& s) { s.split_strings(cut.path(url), f.path, cut.path_pieces); })
-        .raw(cut.protocol(url))  // scheme characters never need escapes
-        .text(url, f.url)
-        .done();
-    outer = sink;
-}
-
-template <json::Sink Sink>
-void write_document(Sink& sink, auto items) {
-    json::fill<document_template>(sink)
-        .raw(collection_name)
-        .raw(schema_url)
-        .elements(items)
-        .done();
+// Texts of a record are followed by its padding: scans may read past them.
+text::Measured measure(std::string_view text) {
+    return text::measure<text::JsonString>(text, text::Tail::padded);
 }
 
 }  // namespace
 
 Document::Document(const std::vector<Request>* requests) : requests_(requests) {
-    json::Measure sink(size_);
-    std::vector<text::Measured> headers;  // of the request being measured
-    write_document(sink, [&](json::Measure& s) {
-        if (!requests) return;
-        items_.reserve(requests->size());
-        for (std::size_t i = 0; i < requests->size(); ++i) {
-            const Request& record = (*requests)[i];
-            const std::string_view url = record.url();
-            const UrlCut cut = cut_url(url);
-            if (!cut.has_host()) {
-                without_host_ = i;
-                return;
-            }
-            ItemFacts<text::Measured> f{};
-            f.url = text::measure<text::JsonString>(url);
-            if (f.url.added || f.url.top) {  // else the parts of the url need nothing either
-                f.host = text::measure<text::JsonString>(cut.host(url));
-                f.path = text::measure<text::JsonString>(cut.path(url));
-            }
-            f.body = text::measure<text::JsonString>(record.body());
-            headers.clear();
-            for (std::size_t h = 0; h < record.header_count(); ++h) {
-                headers.push_back(text::measure<text::JsonString>(record.header_name(h)));
-                headers.push_back(text::measure<text::JsonString>(record.header_value(h)));
-            }
-            f.headers = headers.data();
-            if (i) s.raw(',');
-            write_item(s, record, cut, f);
-            using text::Seen;
-            items_.push_back({cut, Seen::of(f.url), Seen::of(f.body), Seen::of(f.host),
-                              Seen::of(f.path)});
-            for (const text::Measured& m : headers) headers_.push_back(Seen::of(m));
+    // What fills the holes of the document template: the name, the schema
+    // and the items with a comma between each two.
+    size_.length += json::fixed_size(document_template);
+    size_.add(collection_name);
+    size_.add(schema_url);
+    if (!requests) return;
+    items_.reserve(requests->size());
+    for (std::size_t i = 0; i < requests->size(); ++i) {
+        const Request& record = (*requests)[i];
+        const std::string_view url = record.url();
+        const UrlCut cut = cut_url(url);
+        if (!cut.has_host()) {
+            without_host_ = i;
+            return;
         }
-    });
+        // The url stands twice, whole, and once cut into host and path; when
+        // it needs nothing, neither do its parts.
+        const text::Measured whole = measure(url), rest = measure(record.body_and_headers());
+        text::Measured host, path;
+        if (whole.added || whole.top) {
+            host = measure(cut.host(url));
+            path = measure(cut.path(url));
+        }
+        const std::size_t headers = record.header_count();
+        size_.length += json::fixed_size(item_template);
+        size_.add(url.size(), whole);
+        size_.add(url.size(), whole);
+        size_.add(cut.host(url).size(), host);
+        if (cut.path_pieces) {  // each "/" becomes "," between two quotes, and the whole is quoted
+            size_.add(cut.path(url).size(), path);
+            size_.length += 2 * cut.path_pieces;
+        }
+        size_.add(cut.protocol(url));
+        size_.add(name_of(record.method()));
+        size_.length += headers * json::fixed_size(header_template) + (headers ? headers - 1 : 0);
+        size_.add(record.body_and_headers().size(), rest);
+        if (i) size_.length += 1;  // the comma before the item
+        items_.push_back({cut, text::Seen::of(whole), text::Seen::of(rest)});
+    }
 }
 
 template <class Char>
 Char* Document::write_as(Char* out) const noexcept {
     assert(!without_host_);
     json::Write<Char> sink(out);
-    write_document(sink, [&](json::Write<Char>& s) {
-        const text::Seen* headers = headers_.data();
+    auto items = [&](json::Write<Char>& outer) {
         for (std::size_t i = 0; i < items_.size(); ++i) {
             const Request& record = (*requests_)[i];
             const Item& item = items_[i];
+            const std::string_view url = record.url();
+            // A local sink: its position can stay in a register, where the
+            // stores of a sink behind a reference would make the compiler
+            // reload it.
+            json::Write<Char> s = outer;
             if (i) s.raw(',');
-            write_item(s, record, item.cut,
-                       ItemFacts<text::Seen>{item.url, item.body, item.host, item.path, headers});
-            headers += 2 * record.header_count();
+            json::fill<item_template>(s)
+                .text(url, item.url)
+                .text(record.body(), item.rest)
+                .elements([&](json::Write<Char>& h) {
+                    for (std::size_t k = 0; k < record.header_count(); ++k) {
+                        if (k) h.raw(',');
+                        json::fill<header_template>(h)
+                            .text(record.header_name(k), item.rest)
+                            .text(record.header_value(k), item.rest)
+                            .done();
+                    }
+                })
+                .raw(name_of(record.method()))
+                .text(item.cut.host(url), item.url)
+                .elements([&](json::Write<Char>& p) {
+                    p.split_strings(item.cut.path(url), item.url, item.cut.path_pieces);
+                })
+                .raw(item.cut.protocol(url))  // scheme characters never need escapes
+                .text(url, item.url)
+                .done();
+            outer = s;
         }
-    });
-    assert(static_cast<std::size_t>(sink.end() - out) == size_.length);
+    };
+    json::fill<document_template>(sink).raw(collection_name).raw(schema_url).elements(items).done();
+    assert(static_cast<std::size_t>(sink.end() - out) == size_.length);  // measured == written
     return sink.end();
 }
 

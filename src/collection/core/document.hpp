@@ -41,17 +41,17 @@ private:
     template <class Char>
     Char* write_as(Char* out) const noexcept;
 
-    // What measuring found in one request's texts, for writing it.
+    // What measuring found in one request, for writing it: its url's cut,
+    // and what its url, and its body and headers' texts together, need.
     struct Item {
         UrlCut cut;
-        text::Seen url, body, host, path;
+        text::Seen url, rest;
     };
 
     const std::vector<Request>* requests_;
     std::optional<std::size_t> without_host_;
     text::Size size_;
     std::vector<Item> items_;
-    std::vector<text::Seen> headers_;  // name and value of every header, in order
 };
 
 }  // namespace pemrik::document

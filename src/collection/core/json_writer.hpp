@@ -6,9 +6,8 @@
 // compile time that the keys of every object in it ascend in byte order, as
 // JSON objects written by this module must; the fixed runs between holes are
 // each written with a single copy, and a Fill cursor fills the holes in order.
-//
-// A measuring sink and a writing sink run the same walk over the data, so
-// the size found first is the size written.
+// The size of what a walk writes is its templates' fixed_size() and what
+// fills their holes.
 #pragma once
 
 #include <algorithm>
@@ -73,16 +72,24 @@ constexpr Template<Holes> cut_template(std::string_view tmpl) {
     return t;
 }
 
+// The bytes of a template's fixed runs: its length without what fills its holes.
+template <std::size_t Holes>
+constexpr std::size_t fixed_size(const Template<Holes>& t) {
+    std::size_t n = 0;
+    for (std::string_view run : t.runs) n += run.size();
+    return n;
+}
+
 // A template checked for key order.
 #define PEMRIK_JSON_TEMPLATE(name, text)                                               \
     static_assert(::pemrik::json::keys_ascend(text), "JSON keys out of order: " text); \
     inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count(      \
         std::string_view(text), ::pemrik::json::hole)>(text)
 
-// What the walk over the data writes to: a measuring sink or a writing one.
-// Besides raw(), each offers text(text, facts) for the inside of a string
-// and split_strings(text, facts, n) for the elements of an array of text cut
-// at every "/" (n pieces), with what the measuring pass found in the text.
+// What the walk over the data writes to. Besides raw(), a sink offers
+// text(text, facts) for the inside of a string and split_strings(text,
+// facts, n) for the elements of an array of text cut at every "/" (n
+// pieces), with what measuring found in the text.
 template <class S>
 concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c) {
     sink.raw(run);  // bytes as they are
@@ -145,25 +152,8 @@ Fill<T, S, 0> fill(S& sink) noexcept {
     return Fill<T, S, 0>(sink);
 }
 
-// Sums the length of the text and notes its largest byte.
-class Measure {
-public:
-    explicit Measure(text::Size& size) noexcept : size_(&size) {}
-    void raw(std::string_view s) noexcept { size_->add(s); }
-    void raw(char) noexcept { ++size_->length; }
-    void text(std::string_view t, const text::Measured& m) noexcept { size_->add(t.size(), m); }
-    // Each "/" becomes "," between two quotes, and the whole is quoted.
-    void split_strings(std::string_view t, const text::Measured& m, std::size_t pieces) noexcept {
-        if (!pieces) return;
-        size_->add(t.size(), m);
-        size_->length += 2 * pieces;
-    }
-
-private:
-    text::Size* size_;
-};
-
-// Writes code units into memory that Measure has sized.
+// Writes code units, filling the holes of templates; the texts are those of
+// records, followed by their padding.
 template <class Char>
 class Write {
 public:
@@ -171,12 +161,13 @@ public:
     void raw(std::string_view s) noexcept { out_ = text::put_ascii(out_, s); }
     void raw(char c) noexcept { *out_++ = static_cast<Char>(c); }
     void text(std::string_view t, text::Seen seen) noexcept {
-        out_ = text::put<text::JsonString>(out_, t, seen);
+        out_ = text::put<text::JsonString>(out_, t, seen, text::Tail::padded);
     }
     void split_strings(std::string_view t, text::Seen seen, std::size_t pieces) noexcept {
         if (!pieces) return;
         raw('"');
-        for (std::size_t at; (at = t.find('/')) != std::string_view::npos; t.remove_prefix(at + 1)) {
+        for (std::size_t at; (at = t.find('/')) != std::string_view::npos;
+             t.remove_prefix(at + 1)) {
             text(t.substr(0, at), seen);
             raw(std::string_view("\",\""));
         }
@@ -188,6 +179,6 @@ public:
 private:
     Char* out_;
 };
-static_assert(Sink<Measure> && Sink<Write<char>>);
+static_assert(Sink<Write<char>>);
 
 }  // namespace pemrik::json

@@ -1,7 +1,8 @@
-// curl command lines: fixed pieces around shell-quoted texts. One walk over
-// the request feeds a measuring sink and a writing one: the url is written
-// bare when it may stand unquoted, else in single quotes; header texts stand
-// in double quotes, the body in single quotes (rules in core/text.hpp).
+// curl command lines: fixed pieces around shell-quoted texts. The url is
+// written bare when it may stand unquoted, else in single quotes; header
+// texts stand in double quotes, the body in single quotes (rules in
+// core/text.hpp). Measuring scans the url, the headers' texts together and
+// the body, once each; writing copies whole what needs no escape.
 #include "request/core/curl.hpp"
 
 #include <cassert>
@@ -23,105 +24,110 @@ constexpr char file_marker = '@';
 constexpr std::string_view raw_body_start = " --data-raw '";
 constexpr std::string_view single_quote = "'";
 
-}  // namespace
-
-template <class Sink>
-void CommandLine::walk(Sink& sink) const {
-    const Request& r = request_;
-    sink.raw(command_start);
-    sink.raw(name_of(r.method()));
-    sink.raw(url_start);
-    sink.url(r.url());
+// The first text of the headers that no command line carries, if any.
+std::optional<Refusal> refused_header(const Request& r) {
+    auto reason = [](std::string_view text) -> std::optional<Refusal::Reason> {
+        const char* end = text.data() + text.size();
+        const char* at = text::find_in<text::HeaderWord::refused>(text.data(), end);
+        if (at == end) return std::nullopt;
+        return *at == '\0' ? Refusal::nul : Refusal::line_break;
+    };
     for (std::size_t i = 0; i < r.header_count(); ++i) {
-        sink.raw(header_start);
-        sink.template text<text::HeaderWord>(r.header_name(i), Refusal::header_name, i);
-        sink.raw(name_value_separator);
-        sink.template text<text::HeaderWord>(r.header_value(i), Refusal::header_value, i);
-        sink.raw(header_end);
+        if (r.header_name(i).starts_with(file_marker))
+            return Refusal{Refusal::header_name, Refusal::file, i};
+        if (auto why = reason(r.header_name(i))) return Refusal{Refusal::header_name, *why, i};
+        if (auto why = reason(r.header_value(i))) return Refusal{Refusal::header_value, *why, i};
     }
-    if (r.has_body()) {
-        sink.raw(r.body().starts_with(file_marker) ? raw_body_start : body_start);
-        sink.template text<text::SingleQuoted>(r.body(), Refusal::body, 0);
-        sink.raw(single_quote);
-    }
+    return std::nullopt;
 }
 
-// Sizes the line, notes what each text needs, and stops at a refusal.
-struct CommandLine::Measure {
-    CommandLine& line;
-    std::size_t next = 0;  // the text being measured
+}  // namespace
 
-    void raw(std::string_view fixed) { line.size_.add(fixed); }
-    void url(std::string_view url) {
-        line.bare_url_ = !url.empty() && text::all_in<text::bare_url>(url);
-        if (line.bare_url_) {
-            line.size_.add(url);
-            ++next;
-        } else {
-            raw(single_quote);
-            text<text::SingleQuoted>(url, Refusal::url, 0);
-            raw(single_quote);
+// Texts of a record are followed by its padding: scans may read past them.
+CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
+    constexpr auto padded = text::Tail::padded;
+    size_.add(command_start);
+    size_.add(name_of(r.method()));
+    size_.add(url_start);
+
+    const std::string_view url = r.url();
+    bare_url_ = !url.empty() && text::all_in<text::bare_url>(url, padded);
+    if (bare_url_) {
+        size_.add(url);
+    } else {
+        const text::Measured m = text::measure<text::SingleQuoted>(url, padded);
+        if (m.refused) {
+            refusal_ = Refusal{Refusal::url, Refusal::nul};
+            return;
         }
+        size_.add(single_quote);
+        size_.add(url.size(), m);
+        size_.add(single_quote);
+        url_ = text::Seen::of(m);
     }
-    template <class Syntax>
-    void text(std::string_view text, Refusal::Field field, std::size_t header) {
-        if (line.refusal_) return;
-        if (field == Refusal::header_name && text.starts_with(file_marker))
-            return refuse({field, Refusal::file, header});
-        const text::Measured m = text::measure<Syntax>(text);
-        if (m.refused) [[unlikely]] {
-            const char* end = text.data() + text.size();
-            const bool nul = text::find_in<text::unpassable>(text.data(), end) != end;
-            return refuse({field, nul ? Refusal::nul : Refusal::line_break, header});
+
+    // Every header's texts at once; which one is refused, if any, is found
+    // only then.
+    const std::size_t headers = r.header_count();
+    const text::Measured m = text::measure<text::HeaderWord>(r.headers(), padded);
+    bool file = false;
+    for (std::size_t i = 0; i < headers; ++i) file |= r.header_name(i).starts_with(file_marker);
+    if (m.refused || file) [[unlikely]] {
+        refusal_ = refused_header(r);
+        return;
+    }
+    size_.length +=
+        headers * (header_start.size() + name_value_separator.size() + header_end.size());
+    size_.add(r.headers().size(), m);
+    headers_ = text::Seen::of(m);
+
+    if (r.has_body()) {
+        const std::string_view body = r.body();
+        const text::Measured b = text::measure<text::SingleQuoted>(body, padded);
+        if (b.refused) {
+            refusal_ = Refusal{Refusal::body, Refusal::nul};
+            return;
         }
-        line.size_.add(text.size(), m);
-        line.seen_[next++] = text::Seen::of(m);
+        size_.add(body.starts_with(file_marker) ? raw_body_start : body_start);
+        size_.add(body.size(), b);
+        size_.add(single_quote);
+        body_ = text::Seen::of(b);
     }
-    void refuse(Refusal refusal) { line.refusal_ = refusal; }
-};
-
-template <class Char>
-struct CommandLine::Write {
-    const CommandLine& line;
-    Char* out;
-    std::size_t next = 0;  // the text being written
-
-    void raw(std::string_view fixed) { out = text::put_ascii(out, fixed); }
-    void url(std::string_view url) {
-        if (line.bare_url_) {
-            raw(url);
-            ++next;
-        } else {
-            raw(single_quote);
-            text<text::SingleQuoted>(url, Refusal::url, 0);
-            raw(single_quote);
-        }
-    }
-    template <class Syntax>
-    void text(std::string_view text, Refusal::Field, std::size_t) {
-        out = text::put<Syntax>(out, text, line.seen_[next++]);
-    }
-};
-
-CommandLine::CommandLine(const Request& request)
-    : request_(request), seen_(seen_in_place_.data()) {
-    const std::size_t texts = 2 + 2 * request.header_count();
-    if (texts > seen_in_place_.size()) {
-        seen_on_heap_ = std::make_unique<text::Seen[]>(texts);
-        seen_ = seen_on_heap_.get();
-    }
-    Measure sink{*this};
-    walk(sink);
 }
 
 template <class Char>
 Char* CommandLine::write_as(Char* out) const noexcept {
     assert(!refusal_);
-    Write<Char> sink{*this, out};
-    walk(sink);
-    assert(static_cast<std::size_t>(sink.out - out) == size_.length);
-    return sink.out;
+    constexpr auto padded = text::Tail::padded;
+    const Request& r = request_;
+    Char* const start = out;
+    out = text::put_ascii(out, command_start);
+    out = text::put_ascii(out, name_of(r.method()));
+    out = text::put_ascii(out, url_start);
+    if (bare_url_) {
+        out = text::put_ascii(out, r.url());
+    } else {
+        out = text::put_ascii(out, single_quote);
+        out = text::put<text::SingleQuoted>(out, r.url(), url_, padded);
+        out = text::put_ascii(out, single_quote);
+    }
+    for (std::size_t i = 0; i < r.header_count(); ++i) {
+        out = text::put_ascii(out, header_start);
+        out = text::put<text::HeaderWord>(out, r.header_name(i), headers_, padded);
+        out = text::put_ascii(out, name_value_separator);
+        out = text::put<text::HeaderWord>(out, r.header_value(i), headers_, padded);
+        out = text::put_ascii(out, header_end);
+    }
+    if (r.has_body()) {
+        out = text::put_ascii(out, r.body().starts_with(file_marker) ? raw_body_start : body_start);
+        out = text::put<text::SingleQuoted>(out, r.body(), body_, padded);
+        out = text::put_ascii(out, single_quote);
+    }
+    assert(static_cast<std::size_t>(out - start) == size_.length);  // measured == written
+    (void)start;
+    return out;
 }
+
 std::uint8_t* CommandLine::write(std::uint8_t* out) const noexcept { return write_as(out); }
 std::uint16_t* CommandLine::write(std::uint16_t* out) const noexcept { return write_as(out); }
 std::uint32_t* CommandLine::write(std::uint32_t* out) const noexcept { return write_as(out); }

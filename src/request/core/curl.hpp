@@ -4,10 +4,8 @@
 //   curl -X METHOD URL [-H "NAME: VALUE"]... [-d 'BODY' | --data-raw 'BODY']
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 #include "core/text.hpp"
@@ -27,12 +25,10 @@ struct Refusal {
 };
 
 // The command line of one request, measured when made; the request must
-// outlive it. What measuring learns about each text is kept for writing.
+// outlive it. What measuring learns about the texts is kept for writing.
 class CommandLine {
 public:
-    explicit CommandLine(const Request& request);
-    CommandLine(const CommandLine&) = delete;
-    CommandLine& operator=(const CommandLine&) = delete;
+    explicit CommandLine(const Request& request) noexcept;
 
     // The first text, in the order url, headers, body, that no command line
     // carries; nothing may be written when there is one.
@@ -47,23 +43,14 @@ public:
     std::uint32_t* write(std::uint32_t* out) const noexcept;
 
 private:
-    template <class Sink>
-    void walk(Sink& sink) const;
     template <class Char>
     Char* write_as(Char* out) const noexcept;
-    struct Measure;
-    template <class Char>
-    struct Write;
 
     const Request& request_;
     std::optional<Refusal> refusal_;
     text::Size size_;
     bool bare_url_ = false;
-    // What each text needs, in the order written: in place for the usual
-    // few texts, on the heap beyond.
-    std::array<text::Seen, 32> seen_in_place_;
-    std::unique_ptr<text::Seen[]> seen_on_heap_;
-    text::Seen* seen_;
+    text::Seen url_, headers_, body_;  // the headers' texts measured together
 };
 
 }  // namespace pemrik::curl

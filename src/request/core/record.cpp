@@ -20,7 +20,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     const std::uint32_t texts = texts_for(headers.size());
     std::size_t chars = url.size() + (body ? body->size() : 0);
     for (const auto& h : headers) chars += h.name.size() + h.value.size();
-    const std::size_t bytes = sizeof(Block) + texts * sizeof(std::uint64_t) + chars;
+    const std::size_t bytes = sizeof(Block) + texts * sizeof(std::uint64_t) + chars + text::padding;
 
     void* memory = ::operator new(bytes);
     block_ = new (memory) Block{texts, method, body.has_value()};
@@ -28,7 +28,8 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     char* out = reinterpret_cast<char*>(ends + texts);
     std::uint64_t end = 0;
     auto put = [&](std::string_view text) {
-        if (!text.empty()) std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
+        if (!text.empty())
+            std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
         *ends++ = end;
     };
@@ -38,6 +39,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
         put(h.name);
         put(h.value);
     }
+    std::memset(out + end, 0, text::padding);
 }
 
 Request::Request(const Request& other)

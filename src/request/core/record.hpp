@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "core/text.hpp"
 #include "request/core/method.hpp"
 
 namespace pemrik {
@@ -19,7 +20,9 @@ struct HeaderView {
 // A request record is plain data: its texts in one allocation, with where
 // each ends. Nothing is written after construction, so any number of
 // threads may read one record at once; copying is one allocation and one
-// copy of bytes that shares nothing with the source.
+// copy of bytes that shares nothing with the source. Its texts are followed
+// by text::padding bytes, so that scans may read past any of them
+// (text::Tail::padded).
 class Request {
 public:
     // Copies every text; an absent body differs from an empty one.
@@ -42,10 +45,15 @@ public:
     std::string_view header_value(std::size_t i) const noexcept { return text(3 + 2 * i); }
     Method method() const noexcept { return block_->method; }
 
+    // The texts of every header back to back (name 0, value 0, name 1, ...),
+    // and the same after the body: what renderers scan at once.
+    std::string_view headers() const noexcept { return texts_from(2); }
+    std::string_view body_and_headers() const noexcept { return texts_from(1); }
+
 private:
     // The single allocation: Block, then the end of each text (it starts
     // where the one before ends), then the bytes of the url, the body,
-    // name 0, value 0, name 1, ...
+    // name 0, value 0, name 1, ..., then the padding.
     struct Block {
         std::uint32_t texts;  // 2 + 2 * headers
         Method method;
@@ -56,10 +64,16 @@ private:
         }
         const char* chars() const noexcept { return reinterpret_cast<const char*>(ends() + texts); }
         std::size_t bytes() const noexcept {  // size of the whole allocation
-            return sizeof(Block) + texts * sizeof(std::uint64_t) + ends()[texts - 1];
+            return sizeof(Block) + texts * sizeof(std::uint64_t) + ends()[texts - 1] +
+                   text::padding;
         }
     };
 
+    std::string_view texts_from(std::size_t slot) const noexcept {
+        const std::uint64_t* ends = block_->ends();
+        return std::string_view(block_->chars() + ends[slot - 1],
+                                ends[block_->texts - 1] - ends[slot - 1]);
+    }
     std::string_view text(std::size_t slot) const noexcept {
         const std::uint64_t* ends = block_->ends();
         const std::size_t begin = slot ? ends[slot - 1] : 0;

@@ -1,7 +1,7 @@
 // Url cutting: nothing is parsed but a leading scheme and the "/" positions.
 #include "request/core/url.hpp"
 
-#include <algorithm>
+#include "core/text.hpp"
 
 namespace pemrik {
 namespace {
@@ -12,6 +12,8 @@ constexpr bool is_scheme_char(char c) {
 }
 
 // Length of a scheme followed by "://" at the start of url, else 0.
+constexpr text::ByteSet separator = text::set_of("/");
+
 std::size_t scheme_size(std::string_view url) {
     if (url.empty() || !is_alpha(url[0])) return 0;
     std::size_t i = 1;
@@ -25,14 +27,11 @@ UrlCut cut_url(std::string_view url) noexcept {
     UrlCut cut;
     cut.scheme_size = scheme_size(url);
     cut.host_begin = cut.scheme_size ? cut.scheme_size + 3 : url.starts_with("//") ? 2 : 0;
-    const auto slash = url.find('/', cut.host_begin);
-    if (slash == std::string_view::npos) {
-        cut.host_end = url.size();
-    } else {
-        cut.host_end = slash;
-        const auto path = url.substr(slash + 1);
-        cut.path_pieces = 1 + static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
-    }
+    const char* end = url.data() + url.size();
+    const char* slash = text::find_in<separator>(url.data() + cut.host_begin, end);
+    cut.host_end = static_cast<std::size_t>(slash - url.data());
+    if (slash != end)
+        cut.path_pieces = 1 + text::count_in<separator>(std::string_view(slash + 1, end));
     return cut;
 }
 
