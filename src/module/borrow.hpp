@@ -43,14 +43,6 @@ public:
         return Borrow(obj, inst);
     }
 
-    // As take, but empty instead of raising when obj is not an instance, has
-    // no record or is held by a conflicting borrow.
-    static Borrow try_take(PyObject* obj) {
-        auto* inst = as_instance<C>(obj);
-        if (!inst || acquire(inst) != Acquired::taken) return Borrow();
-        return Borrow(obj, inst);
-    }
-
     Borrow(Borrow&& other) noexcept
         : owner_(std::move(other.owner_)), inst_(std::exchange(other.inst_, nullptr)) {}
     Borrow& operator=(Borrow&&) = delete;
@@ -94,6 +86,25 @@ private:
     Ref owner_;
     InstanceOf<C>* inst_ = nullptr;
 };
+
+// The record of an instance of a class that no call ever borrows
+// exclusively (HTTPMETHOD), read without a borrow: it never changes, and the
+// caller holds the instance for the call. Refuses an instance without a
+// record; try_read gives null for it and for any other object.
+template <class C>
+const typename C::Record* try_read(PyObject* obj) {
+    auto* inst = as_instance<C>(obj);
+    if (!inst || inst->borrow.load(std::memory_order_acquire) == borrow_flag::no_state)
+        return nullptr;
+    return &inst->record;
+}
+template <class C>
+const typename C::Record& read(PyObject* obj) {
+    auto* inst = checked_instance<C>(obj);
+    if (inst->borrow.load(std::memory_order_acquire) == borrow_flag::no_state) [[unlikely]]
+        raise_unmade(C::info.name);
+    return inst->record;
+}
 
 template <class C>
 using Shared = Borrow<C, Access::shared>;

@@ -25,26 +25,24 @@ constexpr std::string_view msg_dict_failed =
 
 PyObject* method_repr(PyObject* self) {
     return guarded([&] {
-        auto text = repr_of(*Shared<MethodClass>::take(self));
+        auto text = repr_of(read<MethodClass>(self));
         return check(
             PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
 }
 
 PyObject* method_int(PyObject* self) {
-    return guarded([&] {
-        return check(PyLong_FromLong(static_cast<long>(*Shared<MethodClass>::take(self))));
-    });
+    return guarded(
+        [&] { return check(PyLong_FromLong(static_cast<long>(read<MethodClass>(self)))); });
 }
 
 // Never raises: an operand it does not handle, an instance no constructor
 // made among them, gives NotImplemented.
 PyObject* method_richcompare(PyObject* self, PyObject* other, int op) {
     return guarded([&] {
-        auto mine = Shared<MethodClass>::try_take(self);
-        if (!mine) return Ref::borrow(Py_NotImplemented);
-        auto theirs = Shared<MethodClass>::try_take(other);
-        if (!theirs || (op != Py_EQ && op != Py_NE)) return Ref::borrow(Py_NotImplemented);
+        const Method* mine = try_read<MethodClass>(self);
+        const Method* theirs = try_read<MethodClass>(other);
+        if (!mine || !theirs || (op != Py_EQ && op != Py_NE)) return Ref::borrow(Py_NotImplemented);
         return Ref::borrow((*mine == *theirs) == (op == Py_EQ) ? Py_True : Py_False);
     });
 }
@@ -89,6 +87,6 @@ PyType_Spec spec = {
 ClassInfo MethodClass::info = {
     .name = "HTTPMETHOD", .spec = &spec, .fill_attributes = fill_members};
 
-Method method_from(PyObject* obj) { return *Shared<MethodClass>::take(obj); }
+Method method_from(PyObject* obj) { return read<MethodClass>(obj); }
 
 }  // namespace pemrik
