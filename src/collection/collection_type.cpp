@@ -31,8 +31,11 @@ PyObject* collection_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
         bind(new_signature, args, kwargs, slot);
         CollectionClass::Record requests;
         if (slot[0] && slot[0].get() != Py_None)
-            requests = convert_argument(
-                "collection", [&] { return to_list<Request>(slot[0].get(), request_from); });
+            requests = convert_argument("collection", [&] {
+                std::vector<Request> list;
+                to_list(slot[0].get(), list, request_from);
+                return list;
+            });
         return new_instance<CollectionClass>(cls, std::move(requests));
     });
 }

@@ -48,7 +48,7 @@ std::optional<std::string> utf8_copy(PyObject* text) {
     return std::nullopt;
 }
 
-std::string_view utf8_of(PyObject* obj) {
+std::string_view utf8_of_other(PyObject* obj) {
     if (!PyUnicode_Check(obj)) raise_conversion_error(obj, "PyString");
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);

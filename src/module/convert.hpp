@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "module/errors.hpp"
@@ -45,29 +47,35 @@ std::optional<std::string> utf8_copy(PyObject* text);
 
 // The UTF-8 of a str (or subclass), valid as long as the str lives; other
 // objects raise the conversion error, lone surrogates the interpreter's
-// UnicodeEncodeError.
-std::string_view utf8_of(PyObject* obj);
+// UnicodeEncodeError. An ASCII str is its own UTF-8, read in place.
+std::string_view utf8_of_other(PyObject* obj);
+inline std::string_view utf8_of(PyObject* obj) {
+    if (PyUnicode_Check(obj) && PyUnicode_IS_COMPACT_ASCII(obj))
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    return utf8_of_other(obj);
+}
 
 // A tuple (or subclass) of exactly two str as a header pair, valid as long
 // as the tuple lives.
 HeaderView header_of(PyObject* obj);
 
-// A sequence that is not a str, item by item in iteration order. The
-// reported length only reserves room, within a bound, and never limits or
-// pads the items. Each item is held while it is converted and, when keep is
-// given, kept there afterwards, for results that point into it (the lifetime
-// rule in binding.hpp).
-template <class Item, class Convert, class Keep = HeldRefs<0>>
-std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) {
+// Reads a sequence that is not a str into items, item by item in iteration
+// order, converting each. The reported length only reserves room, within a
+// bound, and never limits or pads the items. Each item is held while it is
+// converted and, when kept is given, kept there afterwards, for results that
+// point into it (the lifetime rule in binding.hpp).
+template <class Items, class Convert, class Kept = std::nullptr_t>
+void to_list(PyObject* obj, Items& items, Convert convert, Kept* kept = nullptr) {
     // The length a script reports may be anything (a __len__ can claim 2**62
     // and yield two items): it reserves at most this many, and a longer
-    // sequence grows the vector as it is read.
+    // sequence grows as it is read.
     constexpr Py_ssize_t most_reserved = 4096;
-    std::vector<Item> items;
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg_str_as_list);
     auto take = [&](Ref item) {
         items.push_back(convert(item.get()));
-        if (keep) keep->hold(std::move(item));
+        if constexpr (!std::is_null_pointer_v<Kept>)
+            if (kept) kept->push_back(std::move(item));
     };
     // An exact list or tuple is walked in place. Script code that runs
     // meanwhile (a finalizer) may change a list, so its size and items are
@@ -76,7 +84,7 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) 
         items.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj)));
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i)
             take(Ref::borrow(PySequence_Fast_GET_ITEM(obj, i)));
-        return items;
+        return;
     }
     if (!PySequence_Check(obj)) raise_conversion_error(obj, "Sequence");
     Py_ssize_t hint = PySequence_Size(obj);
@@ -90,7 +98,6 @@ std::vector<Item> to_list(PyObject* obj, Convert convert, Keep* keep = nullptr) 
     Ref iterator = check(PyObject_GetIter(obj));
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) take(std::move(item));
     if (PyErr_Occurred()) throw_python_error();
-    return items;
 }
 
 }  // namespace pemrik

@@ -15,9 +15,7 @@
 
 #include <Python.h>
 
-#include <cstddef>
 #include <utility>
-#include <vector>
 
 namespace pemrik {
 
@@ -47,31 +45,6 @@ public:
 private:
     explicit Ref(PyObject* p) noexcept : ptr_(p) {}
     PyObject* ptr_ = nullptr;
-};
-
-// References held together until the holder goes: the first `in_place` of
-// them without an allocation (a call's few header items), the rest in a vector.
-template <std::size_t in_place>
-class HeldRefs {
-public:
-    HeldRefs() = default;
-    HeldRefs(const HeldRefs&) = delete;
-    HeldRefs& operator=(const HeldRefs&) = delete;
-    ~HeldRefs() {
-        for (std::size_t i = 0; i < count_; ++i) Py_DECREF(first_[i]);
-    }
-
-    void hold(Ref ref) {
-        if (count_ < in_place)
-            first_[count_++] = ref.release();
-        else
-            rest_.push_back(std::move(ref));
-    }
-
-private:
-    PyObject* first_[in_place ? in_place : 1];  // [0, count_) set
-    std::size_t count_ = 0;
-    std::vector<Ref> rest_;
 };
 
 }  // namespace pemrik

@@ -5,6 +5,7 @@
 //                   method: HTTPMETHOD, body: str | None = None): ...
 //       def get_request_command(self) -> str: ...   # the curl command line
 #include "core/format.hpp"
+#include "core/small_vector.hpp"
 #include "module/binding.hpp"
 #include "module/borrow.hpp"
 #include "module/call.hpp"
@@ -37,15 +38,16 @@ constexpr Signature signature = {"Pemrik", "__new__", parameters, 3};
 // The texts are views into the bound arguments and into the header items,
 // all held (binding.hpp) until the record has copied them.
 Ref make_request(PyTypeObject* cls, const Ref* slot) {
-    HeldRefs<8> items;
+    SmallVector<Ref, 8> items;
+    SmallVector<HeaderView, 8> headers;
     const auto url = convert_argument("url", [&] { return utf8_of(slot[0].get()); });
-    const auto headers = convert_argument(
-        "headers", [&] { return to_list<HeaderView>(slot[1].get(), header_of, &items); });
+    convert_argument("headers", [&] { to_list(slot[1].get(), headers, header_of, &items); });
     const auto method = convert_argument("method", [&] { return method_from(slot[2].get()); });
     std::optional<std::string_view> body;
     if (slot[3] && slot[3].get() != Py_None)
         body = convert_argument("body", [&] { return utf8_of(slot[3].get()); });
-    return new_instance<RequestClass>(cls, Request(url, headers, method, body));
+    return new_instance<RequestClass>(
+        cls, Request(url, std::span(headers.data(), headers.size()), method, body));
 }
 
 PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
