@@ -5,6 +5,7 @@
 //       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
 //       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
 //       def export_collection(self) -> str: ...                  # compact JSON
+#include "collection/classes.hpp"
 #include "collection/core/document.hpp"
 #include "core/format.hpp"
 #include "module/binding.hpp"

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "collection/classes.hpp"
 #include "module/call.hpp"
 #include "module/errors.hpp"
 #include "module/types.hpp"

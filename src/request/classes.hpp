@@ -1,10 +1,9 @@
-// The module's three classes as the frame sees them, and the conversions the
+// HTTPMETHOD and Pemrik as the frame sees them, and the conversions the
 // request model offers to the rest of the module.
 #pragma once
 
 #include <Python.h>
 
-#include <optional>
 #include <vector>
 
 #include "module/types.hpp"
@@ -19,12 +18,6 @@ struct MethodClass {
 
 struct RequestClass {
     using Record = Request;
-    static ClassInfo info;
-};
-
-struct CollectionClass {
-    // Absent until a list is given or a request added.
-    using Record = std::optional<std::vector<Request>>;
     static ClassInfo info;
 };
 
