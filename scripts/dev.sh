@@ -3,14 +3,37 @@
 #   bash scripts/dev.sh demo    build, install, run examples/demo.py
 #   bash scripts/dev.sh test    build, install, run the whole test suite
 # Other tasks: see scripts/tasks/ and README.
-# Each task finds the interpreter itself (PEMRIK_PYTHON=3.12 picks another
-# minor version), keeps its own virtual environment in .venv-<version>, and
-# rebuilds the module incrementally.
+# Each task finds the interpreter itself, keeps its own virtual environment in
+# .venv-<version>, and rebuilds the module incrementally. CPython 3.13 is the
+# default; PEMRIK_PYTHON names another one, as a version (3.11, 3.12, 3.14,
+# 3.15, or 3.14t for the free-threaded build) or as the path of an interpreter
+# (its version, with a t when free-threaded, then names the environment).
+# Versions are looked for on PATH, in /usr/bin, /usr/local/bin, pyenv's
+# versions folder and the interpreter cache, PEMRIK_CPYTHON_CACHE (default
+# ~/.cache/pemrik/cpython/<version>/), where `bash scripts/dev.sh get-python
+# 3.14|3.15|3.14t` installs one.
 set -euo pipefail
+
+say() { printf 'pemrik: %s\n' "$*" >&2; }
+
+# An interpreter given by its path: resolved before leaving the caller's
+# folder, and asked for its version.
+python_path=
+want=${PEMRIK_PYTHON:-3.13}
+if ! [[ $want =~ ^3\.[0-9]+t?$ ]]; then
+    if ! python_path=$(command -v "$want" 2>/dev/null) ||
+        ! want=$("$python_path" -c 'import sys, sysconfig
+t = "t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""
+print("%d.%d%s" % (sys.version_info[:2] + (t,)))' 2>/dev/null); then
+        say "PEMRIK_PYTHON=$PEMRIK_PYTHON is neither a version (3.14, 3.14t) nor a working interpreter"
+        exit 1
+    fi
+    python_path=$(cd "$(dirname "$python_path")" && pwd)/$(basename "$python_path")
+fi
+cpython_cache=${PEMRIK_CPYTHON_CACHE:-$HOME/.cache/pemrik/cpython}
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-want=${PEMRIK_PYTHON:-3.13}
 # PEMRIK_SLOT=name keeps a separate environment and build folder, so that two
 # runs at once do not share them.
 slot=${PEMRIK_SLOT:+-$PEMRIK_SLOT}
@@ -25,20 +48,28 @@ fi
 werror=OFF
 if [ "${PEMRIK_WERROR:-$([ "${CI:-}" = true ] && echo 1)}" = 1 ]; then werror=ON; fi
 
-say() { printf 'pemrik: %s\n' "$*" >&2; }
-
 # Prints the path of a working python$want, or fails saying what is missing.
+# A version with a t is the free-threaded build; one without it is not (a
+# free-threaded install has a python3.14 too).
 find_python() {
-    local check="import sys; sys.exit(sys.version_info[:2] != tuple(map(int, '$want'.split('.'))))"
-    local candidates=("python$want" "/usr/bin/python$want" "/usr/local/bin/python$want")
+    local minor=${want%t} ft=0
+    [ "$minor" = "$want" ] || ft=1
+    local check="import sys, sysconfig
+ft = bool(sysconfig.get_config_var('Py_GIL_DISABLED'))
+sys.exit(sys.version_info[:2] != tuple(map(int, '$minor'.split('.'))) or ft != bool($ft))"
+    local candidates=()
+    [ -z "$python_path" ] || candidates+=("$python_path")
+    candidates+=("python$want" "/usr/bin/python$want" "/usr/local/bin/python$want")
     local pyenv_root=${PYENV_ROOT:-$HOME/.pyenv}
     command -v pyenv >/dev/null 2>&1 && pyenv_root=$(pyenv root)
     # A pyenv shim answers only when pyenv selects the version, so look in
-    # pyenv's own versions folder too, newest patch release first.
+    # pyenv's own versions folder too, newest patch release first (pyenv
+    # names a free-threaded build 3.14.0t).
     local found
-    for found in $(ls -d "$pyenv_root"/versions/"$want".*/bin/python"$want" 2>/dev/null | sort -rV); do
+    for found in $(ls -d "$pyenv_root"/versions/"$minor".*/bin/python"$want" 2>/dev/null | sort -rV); do
         candidates+=("$found")
     done
+    candidates+=("$cpython_cache/$want/bin/python$want")
     local c path
     for c in "${candidates[@]}"; do
         path=$(command -v "$c" 2>/dev/null) || continue
@@ -47,8 +78,11 @@ find_python() {
             return 0
         fi
     done
-    say "no working python$want found (looked on PATH, in /usr/bin, /usr/local/bin and $pyenv_root/versions)."
-    say "install CPython $want with its headers and venv module (for example: pyenv install $want, or apt-get install python$want-dev python$want-venv)."
+    say "no working python$want found (looked on PATH, in /usr/bin, /usr/local/bin, $pyenv_root/versions and $cpython_cache/$want)."
+    case $want in
+        3.14 | 3.15 | 3.14t) say "install it with: bash scripts/dev.sh get-python $want" ;;
+        *) say "install CPython $want with its headers and venv module (for example: pyenv install $want, or apt-get install python$want-dev python$want-venv)." ;;
+    esac
     return 1
 }
 

@@ -1,13 +1,15 @@
-# interpreters: build and test pemrik with every CPython from 3.11 to 3.13 here.
+# interpreters: build and test pemrik with every supported CPython here (3.11
+# to 3.15 and the free-threaded 3.14t).
 #   bash scripts/dev.sh interpreters [pytest arguments]
 # Sourced by scripts/dev.sh with the task name shifted off. For each version
 # whose interpreter is present, runs the test task with PEMRIK_PYTHON set to it
 # (its own virtual environment and build folder), then prints one line per
-# version. 3.13 is the reference: its absence is a failure; an older version
-# that is not installed is reported and passed over.
+# version. 3.13 is the reference: its absence is a failure; another version
+# that is not installed is reported and passed over (`bash scripts/dev.sh
+# get-python 3.14|3.15|3.14t` installs the newer ones).
 status=0
 results=()
-for version in 3.11 3.12 3.13; do
+for version in 3.11 3.12 3.13 3.14 3.15 3.14t; do
     if ! (want=$version; find_python >/dev/null 2>&1); then
         if [ "$version" = 3.13 ]; then
             results+=("$version: MISSING (the reference version)"); status=1

@@ -18,6 +18,15 @@ from support.cases import lines
 from support.child import run_child
 from support.hostile import Seq
 
+
+def own_text(function, *args):  # the interpreter's TypeError text; versions word it differently
+    try:
+        function(*args)
+    except TypeError as e:
+        return str(e)
+    raise AssertionError(f"{function.__name__}{args} raised no TypeError")
+
+
 GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
 A, B = Pemrik("https://a/1", [("X", "1")], POST, ""), Pemrik("https://b/2", [], HTTPMETHOD.PUT)
 N, C, ADD = "Pemrik.__new__() ", "PemrikCollection.__new__() ", "PemrikCollection.add_request() "
@@ -74,7 +83,7 @@ CALLS = [
     ('Pemrik("/u", (h for h in []), GET)', conv("headers", "generator", "Sequence")),
     ('Pemrik("/u", [["a", "b"]], GET)', conv("headers", "list", "PyTuple")),
     ('Pemrik("/u", [("a", 1)], GET)', conv("headers", "int", "PyString")),
-    ('Pemrik("/u", BAD_ITER, GET)', H + "iter() returned non-iterator of type 'int'"),
+    ('Pemrik("/u", BAD_ITER, GET)', H + own_text(iter, BAD_ITER)),
     ('Pemrik("/u", b"x", GET)', conv("headers", "int", "PyTuple")),
     # the first bad item ends the conversion: the next one is not read
     ('Pemrik("/u", Seq([("a", "1"), 5, KeyError()]), GET)', conv("headers", "int", "PyTuple")),

@@ -13,6 +13,7 @@ import importlib.util
 import json
 import os
 import sys
+import sysconfig
 import tempfile
 
 import oomhelper  # before the module: the tries of the import sweep import it first
@@ -22,6 +23,10 @@ LOST_BY_SCRIPT = "<function raising.<locals>.item at "  # a script function of w
 # A class the interpreter could not make while importing, reported as the SystemError it leaves.
 NO_EXCEPTION = ["SystemError", "attempted to fetch exception but none was set", None]
 LINE = "curl -X PUT https://h/p -H \"A: b\" -d 'x'"
+# Free-threaded builds keep the references a class gets from its instances apart (per thread,
+# deferred), so sys.getrefcount of a class moves as instances come and go: classes are left out of
+# the counted objects there.
+COUNTS_CLASSES = not sysconfig.get_config_var("Py_GIL_DISABLED")
 
 
 def settle_import(receiver):  # importing again without a refusal gives a working module
@@ -65,6 +70,7 @@ def attempt(kind, expr, mode, start):
         kwargs.update({k.arg: value(k.value)} if k.arg else value(k.value))
     receiver = getattr(func, "__self__", None)
     tracked = namespace["STATIC"] + [o for o in leaves((args, kwargs)) if not isinstance(o, int)]
+    tracked = [o for o in tracked if COUNTS_CLASSES or not isinstance(o, type)]
     counts, before = [sys.getrefcount(o) for o in tracked], observe([receiver, args, kwargs])
     sys.stderr, stderr = None, sys.stderr  # reports written during the call add no tries
     try:
