@@ -23,6 +23,9 @@
 
 namespace pemrik {
 
+// What a failure reported without an exception becomes: SystemError.
+inline constexpr const char* msg_no_exception_set = "attempted to fetch exception but none was set";
+
 struct PythonError {};
 
 struct Panic {
