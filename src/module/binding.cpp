@@ -87,9 +87,9 @@ void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Ref* slo
         clear_error_unless_out_of_memory();  // a name that is not valid text matches no parameter
     }
     Ref held = Ref::borrow(key);  // str() runs script code
-    Ref text = check(PyObject_Str(held.get()));
-    raise(PyExc_TypeError,
-          format(msg_unexpected_keyword, display_name(sig), lossy_utf8(text.get())));
+    Ref text = str_or(held.get(), {}, StrFailure::raise);
+    if (!text) throw_python_error();
+    raise(PyExc_TypeError, format(msg_unexpected_keyword, display_name(sig), utf8_of(text.get())));
 }
 
 void check_required(const Signature& sig, std::size_t given, const Ref* slots) {

@@ -1,4 +1,4 @@
-// Text and header conversions, and the lossy text used in messages.
+// Text and header conversions, and the texts of messages.
 #include "module/convert.hpp"
 
 #include <cstdint>
@@ -7,6 +7,9 @@
 
 namespace pemrik {
 
+namespace {
+
+// str as an exact str whose lone surrogates became U+FFFD.
 Ref lossy_str(PyObject* str) noexcept {
     if (PyUnicode_AsUTF8AndSize(str, nullptr))
         return PyUnicode_CheckExact(str) ? Ref::borrow(str) : Ref::steal(PyUnicode_FromObject(str));
@@ -18,18 +21,11 @@ Ref lossy_str(PyObject* str) noexcept {
                                            PyBytes_GET_SIZE(bytes.get()), "replace"));
 }
 
-std::string lossy_utf8(PyObject* str) {
-    Ref text = lossy_str(str);
-    if (!text) throw_python_error();
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (!utf8) throw_python_error();
-    return std::string(utf8, static_cast<std::size_t>(size));
-}
+}  // namespace
 
 Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure) noexcept {
     if (Ref text = Ref::steal(PyObject_Str(obj))) return lossy_str(text.get());
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return Ref();
+    if (failure == StrFailure::raise || PyErr_ExceptionMatches(PyExc_MemoryError)) return Ref();
     if (failure == StrFailure::report_unraisable)
         PyErr_WriteUnraisable(obj);
     else
@@ -38,14 +34,14 @@ Ref str_or(PyObject* obj, std::string_view fallback, StrFailure failure) noexcep
         PyUnicode_FromStringAndSize(fallback.data(), static_cast<Py_ssize_t>(fallback.size())));
 }
 
-std::optional<std::string> utf8_copy(PyObject* text) {
-    if (text) {
+std::string utf8_or(Ref name, std::string_view fallback) {
+    if (name) {
         Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size))
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size))
             return std::string(utf8, static_cast<std::size_t>(size));
     }
     clear_error_unless_out_of_memory();
-    return std::nullopt;
+    return std::string(fallback);
 }
 
 std::string_view utf8_of_other(PyObject* obj) {

@@ -4,13 +4,10 @@
 #include <Python.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <vector>
 
 #include "module/errors.hpp"
 #include "module/ref.hpp"
@@ -23,27 +20,23 @@ inline constexpr std::string_view msg_str_as_list = "Can't extract `str` to `Vec
 inline constexpr std::string_view msg_tuple_length =
     "expected tuple of length {}, but got tuple of length {}";
 
-// A str (or subclass) as an exact str whose lone surrogates became U+FFFD
-// (three per surrogate). For messages only. Null, with MemoryError set, when
-// memory runs out; makes no C++ allocation, so a failure report can use it.
-Ref lossy_str(PyObject* str) noexcept;
-
-// The UTF-8 of lossy_str(str). Never fails but for memory.
-std::string lossy_utf8(PyObject* str);
-
-// What str_or does with a failure of str() that is not for memory.
-enum class StrFailure { clear, report_unraisable };
-
-// lossy_str(str(obj)), or the text fallback when str() fails for any reason
-// but memory (that failure is cleared, or handed to the unraisable hook with
-// obj). Null, with MemoryError set, when memory runs out; makes no C++
-// allocation, so a failure report can use it.
+// Texts for messages, in two contracts (arguments are converted by utf8_of
+// below):
+//
+// str_or: the text of str(obj) as a str whose lone surrogates became U+FFFD
+// (three per surrogate), or, when str() fails for any reason but memory, the
+// fallback text (that failure cleared, or handed to the unraisable hook with
+// obj), or, with StrFailure::raise, nothing with that failure set. Null, with
+// the exception set, when memory runs out; makes no C++ allocation, so a
+// failure report can use it.
+enum class StrFailure { clear, report_unraisable, raise };
 Ref str_or(PyObject* obj, std::string_view fallback,
            StrFailure failure = StrFailure::clear) noexcept;
 
-// A copy of the UTF-8 of text, a str or null (a call that failed); empty
-// when it is null or not valid text. Throws only when memory runs out.
-std::optional<std::string> utf8_copy(PyObject* text);
+// utf8_or: the UTF-8 of a name (a new reference to a str, or null from a
+// call that failed), or the fallback when there is none or it is not valid
+// text. Throws only when memory runs out.
+std::string utf8_or(Ref name, std::string_view fallback);
 
 // The UTF-8 of a str (or subclass), valid as long as the str lives; other
 // objects raise the conversion error, lone surrogates the interpreter's

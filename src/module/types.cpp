@@ -43,13 +43,6 @@ void make_class(ClassInfo& info) {
     }
 }
 
-// The text of a type name (a new reference or null), or fallback when the
-// name could not be had or is not valid text.
-std::string name_or(PyObject* name, std::string_view fallback) {
-    Ref held = Ref::steal(name);
-    return utf8_copy(held.get()).value_or(std::string(fallback));
-}
-
 }  // namespace
 
 PyObject* class_object(ClassInfo& info) {
@@ -90,13 +83,13 @@ void register_class(PyObject* module, ClassInfo& info) {
 }
 
 void raise_conversion_error(PyObject* obj, const char* target) {
-    std::string source = name_or(PyType_GetQualName(Py_TYPE(obj)), unknown_type_name);
+    std::string source = utf8_or(Ref::steal(PyType_GetQualName(Py_TYPE(obj))), unknown_type_name);
     raise(PyExc_TypeError, format(msg_conversion, source, target));
 }
 
 PyObject* refuse_construction(PyTypeObject* cls, PyObject*, PyObject*) {
     return guarded([&]() -> Ref {
-        std::string name = name_or(PyType_GetName(cls), unknown_class_name);
+        std::string name = utf8_or(Ref::steal(PyType_GetName(cls)), unknown_class_name);
         raise(PyExc_TypeError, format(msg_no_constructor, name));
     });
 }
