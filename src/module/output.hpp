@@ -3,6 +3,7 @@
 #pragma once
 
 #include <Python.h>
+#include <sys/mman.h>
 
 #include <cassert>
 #include <cstddef>
@@ -18,7 +19,19 @@ namespace pemrik {
 // Asks the kernel to back a large output with huge pages, when it can:
 // writing tens of MB into fresh memory otherwise costs a page fault per
 // 4 KiB, more than the writing itself.
-void advise_large_output(void* data, std::size_t bytes) noexcept;
+inline void advise_large_output(void* data, std::size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
+    if (bytes < 4 * huge_page) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + huge_page - 1) & ~(huge_page - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge_page - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
 
 // A new str holding what a measured renderer writes: size() gives its length
 // in code points and its largest UTF-8 byte, write(out) fills exactly that
