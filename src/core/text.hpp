@@ -83,20 +83,22 @@ inline constexpr ByteSet continuation = set_where([](unsigned c) { return c >= 0
 
 // ---- Syntaxes: where a text stands in an output ----
 //
-// Each names the bytes written otherwise than as themselves and how many
-// bytes each adds, the bytes it cannot carry at all, and the escape itself.
+// Each names the bytes written otherwise than as themselves (`escaped`,
+// each adding `added` bytes, those of `longer` `added_longer` more), the
+// bytes it cannot carry at all (`refused`), and the escape itself.
 
 // Inside "..." of a JSON text.
 struct JsonString {
     static constexpr ByteSet escaped = set_where([](unsigned c) { return json_escapes[c] != 0; });
+    static constexpr ByteSet longer = set_where([](unsigned c) { return json_escapes[c] == 'u'; });
     static constexpr ByteSet refused{};
-    static constexpr unsigned added(unsigned char c) { return json_escapes[c] == 'u' ? 5 : 1; }
+    static constexpr unsigned added = 1, added_longer = 4;  // "\n", "\u001f"
 
     template <class Char>
     static Char* escape(Char* out, unsigned char c) noexcept {
         static constexpr char hex[] = "0123456789abcdef";
         *out++ = '\\';
-        if (json_escapes[c] != 'u') {
+        if (!longer[c]) {
             *out++ = static_cast<Char>(json_escapes[c]);
             return out;
         }
@@ -108,8 +110,9 @@ struct JsonString {
 // Inside "..." of a shell word holding a header, which holds no line break.
 struct HeaderWord {
     static constexpr const ByteSet& escaped = double_quoted_escaped;
+    static constexpr ByteSet longer{};
     static constexpr const ByteSet& refused = unpassable_in_header;
-    static constexpr unsigned added(unsigned char) { return 1; }
+    static constexpr unsigned added = 1, added_longer = 0;
 
     template <class Char>
     static Char* escape(Char* out, unsigned char c) noexcept {
@@ -122,8 +125,9 @@ struct HeaderWord {
 // Inside '...' of a shell word.
 struct SingleQuoted {
     static constexpr const ByteSet& escaped = single_quoted_escaped;
+    static constexpr ByteSet longer{};
     static constexpr const ByteSet& refused = unpassable;
-    static constexpr unsigned added(unsigned char) { return quote_in_single_quotes.size() - 1; }
+    static constexpr unsigned added = quote_in_single_quotes.size() - 1, added_longer = 0;
 
     template <class Char>
     static Char* escape(Char* out, unsigned char) noexcept {
@@ -140,9 +144,9 @@ static_assert(!JsonString::escaped[plain_byte] && !HeaderWord::escaped[plain_byt
 
 // ---- Kernels ----
 
-// What the kernels may read past the end of a text: nothing, or at least
-// `padding` more bytes (as in a record, whose texts all lie before padding).
-enum class Tail { exact, padded };
+// The kernels read a text's last bytes in place, 16 at a time: every text
+// they are given must be followed by at least `padding` readable bytes (a
+// record's texts are). What lies past the end is read, never counted.
 inline constexpr std::size_t padding = 15;
 
 // Copies n bytes; short copies, the most common here, inline with two
@@ -236,32 +240,23 @@ inline unsigned bit_count(unsigned mask) {
 }
 
 // Calls block(v, lanes) for each 16 bytes of text, with one bit set in
-// lanes for each byte of text in v: in the last block the other lanes hold
-// a byte plain in every syntax. With Tail::padded the last block is loaded
-// in place, past the end of the text, else it is copied out first.
+// lanes for each byte of text in v; in the last block the other lanes hold
+// a byte plain in every syntax.
 template <class Block>
-inline void blocks(std::string_view text, Tail tail, Block block) {
+inline void blocks(std::string_view text, Block block) {
     const char* p = text.data();
     std::size_t n = text.size();
     for (; n >= 16; p += 16, n -= 16) block(load(p), 0xFFFFu);
     if (n == 0) return;
+    // 16 bytes of all ones, then 16 of zeros: from byte 16 - n, n ones.
+    static constexpr auto ones = [] {
+        std::array<char, 32> a{};
+        for (std::size_t i = 0; i < 16; ++i) a[i] = -1;
+        return a;
+    }();
+    const __m128i mine = load(ones.data() + 16 - n);
     const __m128i plain = _mm_set1_epi8(static_cast<char>(plain_byte));
-    if (tail == Tail::padded) {
-        // 16 bytes of all ones, then 16 of zeros: from byte 16 - n, n ones.
-        static constexpr auto ones = [] {
-            std::array<char, 32> a{};
-            for (std::size_t i = 0; i < 16; ++i) a[i] = -1;
-            return a;
-        }();
-        const __m128i mine = load(ones.data() + 16 - n);
-        block(_mm_or_si128(_mm_and_si128(mine, load(p)), _mm_andnot_si128(mine, plain)),
-              (1u << n) - 1);
-        return;
-    }
-    alignas(16) char last[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(last), plain);
-    copy(last, p, n);
-    block(load(last), (1u << n) - 1);
+    block(_mm_or_si128(_mm_and_si128(mine, load(p)), _mm_andnot_si128(mine, plain)), (1u << n) - 1);
 }
 
 inline unsigned char largest(__m128i v) {
@@ -285,14 +280,12 @@ struct Measured {
 
 // Counts the bytes of text in Set.
 template <const ByteSet& Set>
-inline std::size_t count_in(std::string_view text, Tail tail = Tail::exact) noexcept {
+inline std::size_t count_in(std::string_view text) noexcept {
     std::size_t n = 0;
 #if PEMRIK_SIMD
-    simd::blocks(text, tail, [&](__m128i v, unsigned lanes) {
-        n += simd::bit_count(simd::in<Set>(v) & lanes);
-    });
+    simd::blocks(
+        text, [&](__m128i v, unsigned lanes) { n += simd::bit_count(simd::in<Set>(v) & lanes); });
 #else
-    (void)tail;
     for (char c : text) n += Set[static_cast<unsigned char>(c)];
 #endif
     return n;
@@ -300,14 +293,13 @@ inline std::size_t count_in(std::string_view text, Tail tail = Tail::exact) noex
 
 // Whether every byte of text is in Set.
 template <const ByteSet& Set>
-inline bool all_in(std::string_view text, Tail tail = Tail::exact) noexcept {
+inline bool all_in(std::string_view text) noexcept {
 #if PEMRIK_SIMD
     bool all = true;
-    simd::blocks(text, tail,
+    simd::blocks(text,
                  [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
     return all;
 #else
-    (void)tail;
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return Set[static_cast<unsigned char>(c)]; });
 #endif
@@ -315,60 +307,33 @@ inline bool all_in(std::string_view text, Tail tail = Tail::exact) noexcept {
 
 // What text needs in syntax S. Continuations are counted only in a text
 // that is not all ASCII.
-// How many bytes escaping adds in syntax S, as the SIMD kernel counts it:
-// `base` for every escaped byte, `more` again for those in `longer` (the
-// six-byte JSON escapes).
-struct Added {
-    unsigned base = ~0u, more = 0;
-    ByteSet longer{};
-};
 template <class S>
-inline constexpr Added added_of = [] {
-    Added a;
-    for (unsigned c = 0; c < 256; ++c)
-        if (S::escaped[c]) a.base = std::min(a.base, S::added(static_cast<unsigned char>(c)));
-    for (unsigned c = 0; c < 256; ++c)
-        if (S::escaped[c] && S::added(static_cast<unsigned char>(c)) != a.base) {
-            a.longer[c] = true;
-            a.more = S::added(static_cast<unsigned char>(c)) - a.base;
-        }
-    for (unsigned c = 0; c < 256; ++c)  // two sizes at most, as the kernel counts them
-        if (S::escaped[c] &&
-            S::added(static_cast<unsigned char>(c)) != a.base + (a.longer[c] ? a.more : 0))
-            throw "more than two escape sizes";
-    return a;
-}();
-template <class S>
-inline constexpr ByteSet longer_escaped = added_of<S>.longer;
-
-template <class S>
-Measured measure(std::string_view text, Tail tail = Tail::exact) noexcept {
+Measured measure(std::string_view text) noexcept {
     Measured m;
 #if PEMRIK_SIMD
     __m128i top = _mm_setzero_si128();
     unsigned refused = 0;
-    simd::blocks(text, tail, [&](__m128i v, unsigned) {  // the padding is plain, and ASCII
+    simd::blocks(text, [&](__m128i v, unsigned) {  // the padding is plain, and ASCII
         top = _mm_max_epu8(top, v);
         if constexpr (simd::count_ranges(S::refused) > 0) refused |= simd::in<S::refused>(v);
         if (const unsigned escaped = simd::in<S::escaped>(v)) {
-            m.added += added_of<S>.base * simd::bit_count(escaped);
-            if constexpr (simd::count_ranges(longer_escaped<S>) > 0)
-                m.added += added_of<S>.more * simd::bit_count(simd::in<longer_escaped<S>>(v));
+            m.added += S::added * simd::bit_count(escaped);
+            if constexpr (S::added_longer > 0)
+                m.added += S::added_longer * simd::bit_count(simd::in<S::longer>(v));
         }
     });
     if (_mm_movemask_epi8(top)) m.top = simd::largest(top);
     m.refused = refused != 0;
 #else
-    (void)tail;
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        m.added += S::escaped[c] ? S::added(c) : 0;
+        m.added += S::escaped[c] * S::added + S::longer[c] * S::added_longer;
         m.refused |= S::refused[c];
         m.top = std::max(m.top, c);
     }
 #endif
     if (m.top < 0x80) m.top = 0;
-    if (m.top) m.continuations = count_in<continuation>(text, tail);
+    if (m.top) m.continuations = count_in<continuation>(text);
     return m;
 }
 
@@ -386,13 +351,13 @@ inline const char* find_in(const char* p, const char* end) noexcept {
 // Calls stop(p) at each byte p of text in Set, in order; stop returns where
 // to go on from, past p (past the bytes it consumed).
 template <const ByteSet& Set, class Stop>
-inline void each_in(std::string_view text, Tail tail, Stop stop) {
+inline void each_in(std::string_view text, Stop stop) {
     const char* const end = text.data() + text.size();
 #if PEMRIK_SIMD
     for (const char* block = text.data(); block < end;) {
         const std::size_t left = static_cast<std::size_t>(end - block);
         unsigned mask = 0;
-        simd::blocks(std::string_view(block, std::min<std::size_t>(left, 16)), tail,
+        simd::blocks(std::string_view(block, std::min<std::size_t>(left, 16)),
                      [&](__m128i v, unsigned lanes) { mask = simd::in<Set>(v) & lanes; });
         const char* next = block + 16;
         while (mask) {
@@ -406,7 +371,6 @@ inline void each_in(std::string_view text, Tail tail, Stop stop) {
         block = next;
     }
 #else
-    (void)tail;
     for (const char* p = text.data(); p < end;)
         p = Set[static_cast<unsigned char>(*p)] ? stop(p) : p + 1;
 #endif
@@ -483,8 +447,7 @@ inline constexpr ByteSet with_high = set_where([](unsigned c) { return Set[c] ||
 // Writes text in syntax S as code units: runs that need nothing copied
 // whole, escaped bytes through S::escape, characters beyond ASCII decoded.
 template <class S, class Char>
-[[gnu::noinline]] Char* put_escaped(Char* out, std::string_view text, Seen seen,
-                                    Tail tail) noexcept {
+[[gnu::noinline]] Char* put_escaped(Char* out, std::string_view text, Seen seen) noexcept {
     const char* run = text.data();
     auto stop = [&](const char* p) {
         out = put_ascii(out, run, static_cast<std::size_t>(p - run));
@@ -495,18 +458,18 @@ template <class S, class Char>
         return run = p;
     };
     if (seen.wide)
-        each_in<with_high<S::escaped>>(text, tail, stop);
+        each_in<with_high<S::escaped>>(text, stop);
     else
-        each_in<S::escaped>(text, tail, stop);
+        each_in<S::escaped>(text, stop);
     return put_ascii(out, run, static_cast<std::size_t>(text.data() + text.size() - run));
 }
 
 // Writes text in syntax S as code units: a text that needs nothing is
 // copied whole.
 template <class S, class Char>
-inline Char* put(Char* out, std::string_view text, Seen seen, Tail tail = Tail::exact) noexcept {
+inline Char* put(Char* out, std::string_view text, Seen seen) noexcept {
     if (!seen.escapes && !seen.wide) return put_ascii(out, text);
-    return put_escaped<S>(out, text, seen, tail);
+    return put_escaped<S>(out, text, seen);
 }
 
 }  // namespace pemrik::text

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
-#include <concepts>
 #include <cstring>
 #include <string_view>
 
@@ -86,22 +85,12 @@ constexpr std::size_t fixed_size(const Template<Holes>& t) {
     inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count(      \
         std::string_view(text), ::pemrik::json::hole)>(text)
 
-// What the walk over the data writes to. Besides raw(), a sink offers
-// text(text, facts) for the inside of a string and split_strings(text,
-// facts, n) for the elements of an array of text cut at every "/" (n
-// pieces), with what measuring found in the text.
-template <class S>
-concept Sink = std::copyable<S> && requires(S& sink, std::string_view run, char c) {
-    sink.raw(run);  // bytes as they are
-    sink.raw(c);
-};
-
 // Fills the holes of template T in order: each call fills the next hole and
 // writes the run after it, returning the cursor for the hole after that;
 // done() ends the walk. The compiler rejects a fill past the last hole, a
 // fill of the wrong kind and done() before the last hole; builds with
 // assertions reject a cursor left unused or used twice.
-template <const auto& T, Sink S, std::size_t K>
+template <const auto& T, class S, std::size_t K>
 class [[nodiscard]] Fill {
 public:
     explicit Fill(S& sink) noexcept : sink_(sink) {}
@@ -109,8 +98,8 @@ public:
     ~Fill() { assert(used_ && "a template cursor was left unused"); }
 
     // A string's inside: a text escaped as it needs.
-    auto text(std::string_view text, const auto& facts) && {
-        return fill<true>([&] { sink_.text(text, facts); });
+    auto text(std::string_view text, text::Seen seen) && {
+        return fill<true>([&] { sink_.text(text, seen); });
     }
     // A string's inside that never needs escapes.
     auto raw(std::string_view plain) && {
@@ -146,7 +135,7 @@ private:
 };
 
 // Writes the run before the first hole of T and returns the cursor for it.
-template <const auto& T, Sink S>
+template <const auto& T, class S>
 Fill<T, S, 0> fill(S& sink) noexcept {
     sink.raw(T.runs[0]);
     return Fill<T, S, 0>(sink);
@@ -161,7 +150,7 @@ public:
     void raw(std::string_view s) noexcept { out_ = text::put_ascii(out_, s); }
     void raw(char c) noexcept { *out_++ = static_cast<Char>(c); }
     void text(std::string_view t, text::Seen seen) noexcept {
-        out_ = text::put<text::JsonString>(out_, t, seen, text::Tail::padded);
+        out_ = text::put<text::JsonString>(out_, t, seen);
     }
     void split_strings(std::string_view t, text::Seen seen, std::size_t pieces) noexcept {
         if (!pieces) return;
@@ -179,6 +168,5 @@ public:
 private:
     Char* out_;
 };
-static_assert(Sink<Write<char>>);
 
 }  // namespace pemrik::json

@@ -45,17 +45,16 @@ std::optional<Refusal> refused_header(const Request& r) {
 
 // Texts of a record are followed by its padding: scans may read past them.
 CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
-    constexpr auto padded = text::Tail::padded;
     size_.add(command_start);
     size_.add(name_of(r.method()));
     size_.add(url_start);
 
     const std::string_view url = r.url();
-    bare_url_ = !url.empty() && text::all_in<text::bare_url>(url, padded);
+    bare_url_ = !url.empty() && text::all_in<text::bare_url>(url);
     if (bare_url_) {
         size_.add(url);
     } else {
-        const text::Measured m = text::measure<text::SingleQuoted>(url, padded);
+        const text::Measured m = text::measure<text::SingleQuoted>(url);
         if (m.refused) {
             refusal_ = Refusal{Refusal::url, Refusal::nul};
             return;
@@ -69,7 +68,7 @@ CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
     // Every header's texts at once; which one is refused, if any, is found
     // only then.
     const std::size_t headers = r.header_count();
-    const text::Measured m = text::measure<text::HeaderWord>(r.headers(), padded);
+    const text::Measured m = text::measure<text::HeaderWord>(r.headers());
     bool file = false;
     for (std::size_t i = 0; i < headers; ++i) file |= r.header_name(i).starts_with(file_marker);
     if (m.refused || file) [[unlikely]] {
@@ -83,7 +82,7 @@ CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
 
     if (r.has_body()) {
         const std::string_view body = r.body();
-        const text::Measured b = text::measure<text::SingleQuoted>(body, padded);
+        const text::Measured b = text::measure<text::SingleQuoted>(body);
         if (b.refused) {
             refusal_ = Refusal{Refusal::body, Refusal::nul};
             return;
@@ -98,7 +97,6 @@ CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
 template <class Char>
 Char* CommandLine::write_as(Char* out) const noexcept {
     assert(!refusal_);
-    constexpr auto padded = text::Tail::padded;
     const Request& r = request_;
     Char* const start = out;
     out = text::put_ascii(out, command_start);
@@ -108,19 +106,19 @@ Char* CommandLine::write_as(Char* out) const noexcept {
         out = text::put_ascii(out, r.url());
     } else {
         out = text::put_ascii(out, single_quote);
-        out = text::put<text::SingleQuoted>(out, r.url(), url_, padded);
+        out = text::put<text::SingleQuoted>(out, r.url(), url_);
         out = text::put_ascii(out, single_quote);
     }
     for (std::size_t i = 0; i < r.header_count(); ++i) {
         out = text::put_ascii(out, header_start);
-        out = text::put<text::HeaderWord>(out, r.header_name(i), headers_, padded);
+        out = text::put<text::HeaderWord>(out, r.header_name(i), headers_);
         out = text::put_ascii(out, name_value_separator);
-        out = text::put<text::HeaderWord>(out, r.header_value(i), headers_, padded);
+        out = text::put<text::HeaderWord>(out, r.header_value(i), headers_);
         out = text::put_ascii(out, header_end);
     }
     if (r.has_body()) {
         out = text::put_ascii(out, r.body().starts_with(file_marker) ? raw_body_start : body_start);
-        out = text::put<text::SingleQuoted>(out, r.body(), body_, padded);
+        out = text::put<text::SingleQuoted>(out, r.body(), body_);
         out = text::put_ascii(out, single_quote);
     }
     assert(static_cast<std::size_t>(out - start) == size_.length);  // measured == written

@@ -21,8 +21,7 @@ struct HeaderView {
 // each ends. Nothing is written after construction, so any number of
 // threads may read one record at once; copying is one allocation and one
 // copy of bytes that shares nothing with the source. Its texts are followed
-// by text::padding bytes, so that scans may read past any of them
-// (text::Tail::padded).
+// by text::padding bytes, which the scans of core/text.hpp need.
 class Request {
 public:
     // Copies every text; an absent body differs from an empty one.
