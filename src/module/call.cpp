@@ -29,7 +29,7 @@ constexpr const char* msg_resume_banner =
     "Python stack trace below:\n";
 constexpr const char* msg_abort = "uncaught panic at ffi boundary\n";
 
-PyObject* panic_class = nullptr;  // process-wide, first stored value wins
+ObjectCell panic_class;
 
 void set_panic(PyObject* text) noexcept {
     if (PyObject* cls = panic_exception_class()) PyErr_SetObject(cls, text);
@@ -60,7 +60,7 @@ void resume_panic_from_python() noexcept {
 void settle_python_error() {
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, msg_no_exception_set);
-    } else if (panic_class && PyErr_ExceptionMatches(panic_class)) {
+    } else if (panic_class.get() && PyErr_ExceptionMatches(panic_class.get())) {
         resume_panic_from_python();
     }
 }
@@ -93,13 +93,10 @@ void set_current_exception() {
 }  // namespace
 
 PyObject* panic_exception_class() noexcept {
-    if (!panic_class) {
-        Ref cls = Ref::steal(PyErr_NewExceptionWithDoc(panic_class_name, panic_class_doc,
-                                                       PyExc_BaseException, nullptr));
-        if (!cls) return nullptr;
-        if (!panic_class) panic_class = cls.release();  // else made meanwhile: the first one stays
-    }
-    return panic_class;
+    if (PyObject* cls = panic_class.get()) return cls;
+    Ref cls = Ref::steal(
+        PyErr_NewExceptionWithDoc(panic_class_name, panic_class_doc, PyExc_BaseException, nullptr));
+    return cls ? panic_class.fill(std::move(cls)) : nullptr;
 }
 
 PyObject* fail_with_current_exception() noexcept {

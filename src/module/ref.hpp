@@ -15,6 +15,7 @@
 
 #include <Python.h>
 
+#include <atomic>
 #include <utility>
 
 namespace pemrik {
@@ -45,6 +46,23 @@ public:
 private:
     explicit Ref(PyObject* p) noexcept : ptr_(p) {}
     PyObject* ptr_ = nullptr;
+};
+
+// A process-wide cell filled once with an object kept for the process: the
+// first value stored wins, and a reader in any thread sees it whole.
+class ObjectCell {
+public:
+    PyObject* get() const noexcept { return value_.load(std::memory_order_acquire); }
+    // Keeps obj unless a value is there already; returns the value kept.
+    PyObject* fill(Ref obj) noexcept {
+        PyObject* kept = nullptr;
+        if (value_.compare_exchange_strong(kept, obj.get(), std::memory_order_acq_rel))
+            return obj.release();
+        return kept;
+    }
+
+private:
+    std::atomic<PyObject*> value_{nullptr};
 };
 
 }  // namespace pemrik

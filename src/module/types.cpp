@@ -21,25 +21,23 @@ constexpr std::string_view unknown_type_name = "<failed to extract type name>";
 constexpr std::string_view unknown_class_name = "<unknown>";
 
 void make_class(ClassInfo& info) {
-    if (!info.object) {
+    if (!info.object.get()) {
         Ref cls = check(PyType_FromSpec(info.spec));
         if (info.vectorcall)
             reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = info.vectorcall;
-        // Made meanwhile by another thread? Then the first one stays.
-        if (!info.object) info.object = cls.release();
+        info.object.fill(std::move(cls));  // made meanwhile by another thread? the first one stays
     }
     // Stored before the attributes are filled: the attribute values are
     // instances of the class itself and ask for it while this step runs.
-    if (info.fill_attributes && !info.attributes_filled && !info.filling) {
-        info.filling = true;
+    if (info.fill_attributes && !info.attributes_filled && !info.filling.exchange(true)) {
         try {
-            info.fill_attributes(info.object);
+            info.fill_attributes(info.object.get());
         } catch (...) {
             info.filling = false;
             throw;
         }
-        info.filling = false;
         info.attributes_filled = true;
+        info.filling = false;
     }
 }
 
@@ -54,12 +52,12 @@ PyObject* class_object(ClassInfo& info) {
         if (!PyErr_Occurred()) throw;
         raise_from_current(PyExc_RuntimeError, format(msg_class_init_failed, info.name));
     }
-    return info.object;
+    return info.object.get();
 }
 
 PyObject* class_for_use(ClassInfo& info) {
-    if (info.object && (info.attributes_filled || !info.fill_attributes || info.filling))
-        return info.object;
+    PyObject* cls = info.object.get();
+    if (cls && (!info.fill_attributes || info.attributes_filled || info.filling)) return cls;
     try {
         return class_object(info);
     } catch (const PythonError&) {

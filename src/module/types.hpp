@@ -22,9 +22,9 @@ struct ClassInfo {
     PyType_Spec* spec = nullptr;
     void (*fill_attributes)(PyObject* cls) = nullptr;  // class attributes, or null; throws
     vectorcallfunc vectorcall = nullptr;               // calling the class without a tuple, or null
-    PyObject* object = nullptr;                        // made once, kept for the process
-    bool attributes_filled = false;
-    bool filling = false;
+    ObjectCell object{};                               // made once, kept for the process
+    std::atomic<bool> attributes_filled{false};
+    std::atomic<bool> filling{false};  // by the thread filling them, which may ask again meanwhile
 };
 
 // The class object, made on first need. A failure raises the RuntimeError
