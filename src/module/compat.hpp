@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include "module/ref.hpp"
+
 namespace pemrik::compat {
 
 // Takes the current exception out of the thread state (null if none).
@@ -30,5 +32,30 @@ inline void restore_exception(PyObject* exc) noexcept {
                   PyException_GetTraceback(exc));
 #endif
 }
+
+// Holds obj's critical section for the life of the guard on free-threaded
+// builds, so that no other thread changes obj or runs a call guarded on it
+// meanwhile (the interpreter suspends it while this thread blocks), and a
+// reference, so that obj outlives it; under the interpreter lock it does
+// nothing, as nothing else runs anyway.
+class CriticalSection {
+public:
+#ifdef Py_GIL_DISABLED
+    explicit CriticalSection(PyObject* obj) noexcept : held_(Ref::borrow(obj)) {
+        PyCriticalSection_Begin(&section_, obj);
+    }
+    ~CriticalSection() { PyCriticalSection_End(&section_); }
+#else
+    explicit CriticalSection(PyObject*) noexcept {}
+#endif
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+
+private:
+#ifdef Py_GIL_DISABLED
+    Ref held_;
+    PyCriticalSection section_;
+#endif
+};
 
 }  // namespace pemrik::compat

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "module/compat.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 #include "module/types.hpp"
@@ -71,9 +72,11 @@ void to_list(PyObject* obj, Items& items, Convert convert, Kept* kept = nullptr)
             if (kept) kept->push_back(std::move(item));
     };
     // An exact list or tuple is walked in place. Script code that runs
-    // meanwhile (a finalizer) may change a list, so its size and items are
-    // read again for each step, as its own iterator does.
+    // meanwhile (a finalizer), or another thread when its critical section
+    // is suspended, may change a list, so its size and items are read again
+    // for each step, as its own iterator does.
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        const compat::CriticalSection walking(obj);
         items.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj)));
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i)
             take(Ref::borrow(PySequence_Fast_GET_ITEM(obj, i)));
