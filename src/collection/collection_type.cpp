@@ -5,12 +5,17 @@
 //       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
 //       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
 //       def export_collection(self) -> str: ...                  # compact JSON
+//
+// On free-threaded builds each call holds the collection's critical section,
+// so calls from many threads run one at a time, as under the interpreter
+// lock: a conflicting borrow means a call re-entered from script code.
 #include "collection/classes.hpp"
 #include "collection/core/document.hpp"
 #include "core/format.hpp"
 #include "module/binding.hpp"
 #include "module/borrow.hpp"
 #include "module/call.hpp"
+#include "module/compat.hpp"
 #include "module/convert.hpp"
 #include "module/output.hpp"
 #include "request/classes.hpp"
@@ -45,6 +50,7 @@ PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return guarded([&] {
         Ref slot[1];
         bind(add_signature, args, nargs, kwnames, slot);
+        const compat::CriticalSection one_call_at_a_time(self);
         auto collection = Exclusive<CollectionClass>::take(self);
         Request request = convert_argument("pemrik", [&] { return request_from(slot[0].get()); });
         // Either branch leaves the collection as it was if memory runs out.
@@ -61,6 +67,7 @@ PyObject* add_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* get_collection(PyObject* self, PyObject*) {
     return guarded([&] {
+        const compat::CriticalSection one_call_at_a_time(self);
         auto collection = Shared<CollectionClass>::take(self);
         if (!*collection) return Ref::borrow(Py_None);
         return requests_to_list(**collection);
@@ -69,6 +76,7 @@ PyObject* get_collection(PyObject* self, PyObject*) {
 
 PyObject* export_collection(PyObject* self, PyObject*) {
     return guarded([&] {
+        const compat::CriticalSection one_call_at_a_time(self);
         auto collection = Shared<CollectionClass>::take(self);
         const std::vector<Request>* requests = *collection ? &**collection : nullptr;
         const document::Document doc(requests);
