@@ -32,7 +32,7 @@ PyModuleDef definition = {
 };
 
 std::atomic<std::int64_t> recorded_interpreter{-1};
-PyObject* module_cell = nullptr;  // the one module object, kept for the process
+ObjectCell module_cell;  // the one module object, kept for the process
 
 // The module object and the classes belong to the interpreter that imported
 // the module first. Once it is finalized they are unusable (their names are
@@ -50,7 +50,7 @@ Ref create_module() {
         Py_AtExit(note_finalized);  // when its table is full, a new import is not refused
     else if (none != id)
         raise(PyExc_ImportError, msg_subinterpreter);
-    if (module_cell) return Ref::borrow(module_cell);
+    if (PyObject* made = module_cell.get()) return Ref::borrow(made);
 
     // Made now rather than at the first failure, when memory may be short.
     if (!panic_exception_class()) throw_python_error();
@@ -58,8 +58,11 @@ Ref create_module() {
     Ref module = check(PyModule_Create2(&definition, PYTHON_API_VERSION));
     for (ClassInfo* info : {&RequestClass::info, &CollectionClass::info, &MethodClass::info})
         register_class(module.get(), *info);
-    if (!module_cell) module_cell = Ref::borrow(module.get()).release();
-    return Ref::borrow(module_cell);
+#ifdef Py_GIL_DISABLED
+    // Nothing the module shares between threads needs the interpreter lock.
+    check(PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED));
+#endif
+    return Ref::borrow(module_cell.fill(std::move(module)));
 }
 
 }  // namespace
