@@ -10,6 +10,13 @@ METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", 
 SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
 BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]+")  # a url that stands unquoted
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
+# What no command line carries: a NUL anywhere, a line break in a header, a name's leading "@".
+NUL, BREAK, NAME = re.compile(r"\0"), re.compile(r"[\0\r\n]"), re.compile(r"\A@|[\0\r\n]")
+WHY = {
+    "@": "begins with '@', which makes curl read headers from a file of that name",
+    "\0": "holds a NUL character, which no shell can pass to a program",
+    **dict.fromkeys("\r\n", "holds a line break (CR or LF), which curl would send as further header lines"),
+}
 
 
 def _single(text):
@@ -17,26 +24,20 @@ def _single(text):
 
 
 def _double(text):
-    return re.sub(r'([\\"$`])', r"\\\1", text)
+    return text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$").replace("`", "\\`")
 
 
 def curl_refusal(url, headers, body):
-    """Why no command line carries the request (the ValueError's text), or None."""
-    texts = [("the url", url, "\0")]
+    """Why no command line carries the request (the ValueError's text), or None: the first text
+    (url, then each header's name and value, then the body) with a character it cannot hold."""
+    texts = [("the url", url, NUL)]
     for i, (name, value) in enumerate(headers):
-        texts += [(f"the name of header {i}", name, "\0\r\n")]
-        texts += [(f"the value of header {i}", value, "\0\r\n")]
-    texts += [] if body is None else [("the body", body, "\0")]
+        texts += [(f"the name of header {i}", name, NAME), (f"the value of header {i}", value, BREAK)]
+    texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
-        if where.startswith("the name") and text.startswith("@"):
-            why = "begins with '@', which makes curl read headers from a file of that name"
-        elif (first := re.search(f"[{unpassable}]", text)) and first[0] == "\0":
-            why = "holds a NUL character, which no shell can pass to a program"
-        elif first:
-            why = "holds a line break (CR or LF), which curl would send as further header lines"
-        else:
-            continue
-        return f"cannot render the command line: {where} {why}"
+        if found := unpassable.search(text):
+            return f"cannot render the command line: {where} {WHY[found[0]]}"
+    return None
 
 
 def curl_line(url, headers, method, body):
