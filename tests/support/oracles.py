@@ -1,7 +1,6 @@
-"""Each rule of the texts the module gives, stated once, the slow and obvious way in plain Python
-and without the module: the method names, the curl command line (its refusals and the words bash
-hands to curl), the url's protocol and host, and the collection document (by json.dumps). The
-tests, the fuzz targets and the benchmark's contenders all use these; none states a rule again."""
+"""Each rule of the module's texts, stated once in plain Python without the module: the method
+names, the curl command line (its refusals, the words bash hands to curl), the url's protocol and
+host, the collection document. Tests, fuzz targets and benchmark contenders all use these."""
 
 import json
 import re
@@ -12,11 +11,11 @@ BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]+")  # a url that stands unquoted
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
 # What no command line carries: a NUL anywhere, a line break in a header, a name's leading "@".
 NUL, BREAK, NAME = re.compile(r"\0"), re.compile(r"[\0\r\n]"), re.compile(r"\A@|[\0\r\n]")
-WHY = {
-    "@": "begins with '@', which makes curl read headers from a file of that name",
-    "\0": "holds a NUL character, which no shell can pass to a program",
-    **dict.fromkeys("\r\n", "holds a line break (CR or LF), which curl would send as further header lines"),
-}
+WHY = dict.fromkeys(
+    "\r\n", "holds a line break (CR or LF), which curl would send as further header lines"
+)
+WHY["\0"] = "holds a NUL character, which no shell can pass to a program"
+WHY["@"] = "begins with '@', which makes curl read headers from a file of that name"
 
 
 def _single(text):
@@ -32,7 +31,8 @@ def curl_refusal(url, headers, body):
     (url, then each header's name and value, then the body) with a character it cannot hold."""
     texts = [("the url", url, NUL)]
     for i, (name, value) in enumerate(headers):
-        texts += [(f"the name of header {i}", name, NAME), (f"the value of header {i}", value, BREAK)]
+        texts += [(f"the name of header {i}", name, NAME)]
+        texts += [(f"the value of header {i}", value, BREAK)]
     texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
         if found := unpassable.search(text):
@@ -68,8 +68,8 @@ def url_doc(url):
     scheme = SCHEME.match(url)
     start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
     host, slash, path = url[start:].partition("/")
-    protocol = scheme.group() if scheme else "https"
-    return {"raw": url, "protocol": protocol, "host": host, "path": path.split("/") if slash else []}
+    path = path.split("/") if slash else []
+    return {"raw": url, "protocol": scheme[0] if scheme else "https", "host": host, "path": path}
 
 
 def document(data):
