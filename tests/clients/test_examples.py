@@ -1,7 +1,6 @@
 """The examples as users run them: what they print and where they write, the recorder's hooks
 letting every request of the program go on, a HAR's entries; the stubs under stubtest and mypy."""
 
-import importlib.util
 import io
 import json
 import os
@@ -54,10 +53,9 @@ def test_example(tmp_path, name, args, methods):
     (httpx, "POST", {"files": {"f": ("a.png", BINARY)}}, BINARY, "streamed"),
     (requests, "PROPFIND", {}, b"", "method"), (httpx, "PROPFIND", {}, b"", "method"),
 ])  # fmt: skip
-def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sent, note):
-    spec = importlib.util.spec_from_file_location("record_session", EXAMPLES / "record_session.py")
-    spec.loader.exec_module(module := importlib.util.module_from_spec(spec))
-    recorder = module.Recorder()
+def test_recorder_hooks_let_the_request_go_on(monkeypatch, capsys, client, method, given, sent, note):  # fmt: skip
+    monkeypatch.syspath_prepend(EXAMPLES)
+    recorder = __import__("record_session").Recorder()
     if client is requests:
         (session := requests.Session()).hooks["response"].append(recorder.requests_hook)
     else:
