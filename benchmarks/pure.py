@@ -1,58 +1,20 @@
 """What a Python user would write instead: the same texts from plain Python.
 
-These are contenders, not oracles: run.py checks once per run, before timing
-anything, that each gives exactly the text of the oracle in
-tests/support/oracles.py for the same data, as pemrik must.
+The contenders are the oracle's own functions in tests/support/oracles.py,
+the one statement of each rule, so they do all that pemrik does (the curl
+line's refusals included) and nothing more; run.py still checks once per run,
+before timing anything, that each gives exactly the oracle's text.
 """
 
-import json
-import re
 from collections.abc import Sequence
 
 from workload import METHOD_NAMES
 
 from pemrik import HTTPMETHOD
+from support import oracles
 
-COLLECTION_NAME = "Pemrik Collection"
-SCHEMA_URL = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
-
-_scheme = re.compile(r"([A-Za-z][A-Za-z0-9+.-]*)://").match
-_bare_url = re.compile(r"[A-Za-z0-9@%+=:,./_-]*").fullmatch
-
-
-def build_document(requests):
-    """The collection document as dicts, from (url, headers, method name, body) tuples."""
-    items = []
-    append = items.append
-    for url, headers, method, body in requests:
-        pieces = url.split("/")
-        if len(pieces) < 3:
-            raise ValueError(f"url {url!r} holds fewer than two '/'")
-        scheme = _scheme(url)
-        append(
-            {
-                "name": url,
-                "request": {
-                    "body": {"mode": "raw", "raw": "" if body is None else body},
-                    "header": [{"key": k, "value": v} for k, v in headers],
-                    "method": method,
-                    "url": {
-                        "host": pieces[2],
-                        "path": pieces[3:],
-                        "protocol": scheme.group(1) if scheme else "https",
-                        "raw": url,
-                    },
-                },
-            }
-        )
-    return {"info": {"name": COLLECTION_NAME, "schema": SCHEMA_URL}, "item": items}
-
-
-def export_json(requests):
-    """R1: dicts plus the standard library's json."""
-    return json.dumps(
-        build_document(requests), sort_keys=True, separators=(",", ":"), ensure_ascii=False
-    )
+build_document = oracles.document  # the collection document as dicts
+export_json = oracles.export_text  # R1: dicts plus the standard library's json
 
 
 def make_orjson_exports():
@@ -70,10 +32,6 @@ def make_orjson_exports():
         return dumps(document, option=sort_keys)
 
     return export_orjson, serialise_orjson
-
-
-def _in_double_quotes(text):
-    return text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$").replace("`", "\\`")
 
 
 class PyRequest:
@@ -113,17 +71,8 @@ class PyRequest:
         return new
 
     def get_request_command(self):
-        url = self.url
-        if _bare_url(url) is None:
-            url = "'" + url.replace("'", "'\\''") + "'"
-        parts = [f"curl -X {METHOD_NAMES[int(self.method)]} {url}"]
-        for name, value in self.headers:
-            parts.append(f' -H "{_in_double_quotes(name)}: {_in_double_quotes(value)}"')
-        body = self.body
-        if body is not None:
-            opening = " --data-raw '" if body.startswith("@") else " -d '"
-            parts.append(opening + body.replace("'", "'\\''") + "'")
-        return "".join(parts)
+        method = METHOD_NAMES[int(self.method)]
+        return oracles.curl_line(self.url, self.headers, method, self.body)
 
 
 _new_request = object.__new__

@@ -5,12 +5,19 @@ A request is described by plain Python data, a tuple
 pure-Python contenders are built.
 """
 
+import os
 import random
+import sys
 import uuid
 
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 
-METHOD_NAMES = ("GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT")
+# The method names, like every rule of the texts, come from the tests' oracles.
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests")
+)
+from support.oracles import METHODS as METHOD_NAMES
+
 METHODS = tuple(getattr(HTTPMETHOD, name) for name in METHOD_NAMES)
 
 _ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
@@ -36,7 +43,12 @@ def iter_fields(n, seed=6, accent=False):
         body = None
         if i % 2 == 0:
             body = f'{{"id":{i},"name":"{item} {i}","price":{i % 997}.50,"tags":["new","sale"]}}'
-        yield f"https://api.example.com:8443/v1/items/{i}?page={i}&limit=50", headers, i % 9, body
+        yield (
+            f"https://api.example.com:8443/v1/items/{i}?page={i}&limit=50",
+            headers,
+            i % len(METHODS),
+            body,
+        )
 
 
 def plain_requests(n, accent=False):

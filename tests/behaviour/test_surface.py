@@ -1,162 +1,154 @@
-"""The module's surface and every call's outcome: binding, conversions, refusals, results."""
+"""The module's surface: every call's outcome (binding, conversions, refusals, results), what a
+script may not do to the classes, and what it may (assign __new__ and __init__, in a child)."""
 
+import gc
 import itertools
-import json
 import os
 import shutil
 import subprocess
 import sys
 import sysconfig
-import weakref  # noqa: F401 (the table uses it)
+import weakref
 
 import pytest
 
 import pemrik
 from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
-from support.cases import METHODS as NAMES
 from support.cases import lines
 from support.child import run_child
 from support.hostile import Seq
+from support.oracles import METHODS, curl_line
 
-
-def own_text(function, *args):  # the interpreter's TypeError text; versions word it differently
-    try:
-        function(*args)
-    except TypeError as e:
-        return str(e)
-    raise AssertionError(f"{function.__name__}{args} raised no TypeError")
-
-
-GET, POST = HTTPMETHOD.GET, HTTPMETHOD.POST
-A, B = Pemrik("https://a/1", [("X", "1")], POST, ""), Pemrik("https://b/2", [], HTTPMETHOD.PUT)
-N, C, ADD = "Pemrik.__new__() ", "PemrikCollection.__new__() ", "PemrikCollection.add_request() "
-KW, MULTIPLE = "got an unexpected keyword argument ", "got multiple values for argument "
-BAD, H, STR = "ab\udc80", "argument 'headers': ", "Can't extract `str` to `Vec`"
-LENGTH = "expected tuple of length 2, but got tuple of length {}"
-DESC = "descriptor '{}' for 'builtins.PemrikCollection' objects doesn't apply to a '{}' object"
+GET, POST, PUT = HTTPMETHOD.GET, HTTPMETHOD.POST, HTTPMETHOD.PUT
+FIRST, SECOND = Pemrik("https://a/1", [("X", "1")], POST, ""), Pemrik("https://b/2", [], PUT)
+SURROGATE, MEMBERS = "ab\udc80", [getattr(HTTPMETHOD, name) for name in METHODS]
+StrSub = type("StrSub", (str,), {"__str__": lambda self: "not the content"})
+BAD_ITER = type("BadIter", (), {"__getitem__": lambda s, i: ("a", "b"), "__iter__": lambda s: 5})()
+LIES = {"__len__": lambda s: 2, "__getitem__": lambda s, i: "lie", "__iter__": lambda s: iter("l")}
+LYING_PAIR = type("LyingTuple", (tuple,), LIES)(("a", "b", "c"))  # its own length is what counts
 PASSED = [ValueError("v"), type("TypeErrorSub", (TypeError,), {})("only TypeError is renamed")]
 PASSED += [UnicodeEncodeError("utf-8", "x", 0, 1, "why"), KeyboardInterrupt()]
-BAD_ITER = type("BadIter", (), {"__getitem__": lambda s, i: ("a", "b"), "__iter__": lambda s: 5})()
-LIE = {"__len__": lambda s: 2, "__getitem__": lambda s, i: "lie", "__iter__": lambda s: iter("ll")}
-LYING = type("LyingTuple", (tuple,), LIE)(("a", "b", "c"))  # its own length is what counts
-StrSub = type("StrSub", (str,), {"__str__": lambda s: "not the content"})
-MEMBERS = [getattr(HTTPMETHOD, n) for n in NAMES]
-MEMBER_FACTS = [(HTTPMETHOD, *[f"HTTPMETHOD.{n}"] * 3, i, True) for i, n in enumerate(NAMES)]
-DECLINED = {(NotImplemented, NotImplemented, False, True)}
-OTHERS = "for m in MEMBERS for o in (int(m), int(m) + 0.0, str(m), str(m)[11:], None)}"
-conv = "argument '{}': '{}' object cannot be converted to '{}'".format
-ARGS = {"url": '"/items"', "headers": '[("A", "1"), ("B", "2")]', "method": "POST", "body": '"x"'}
-# every split of the four arguments into positional and keyword ones, in any order
-SPLITS = [(p, o) for p in range(5) for o in itertools.permutations(list(ARGS)[p:])]
-MIXES = [", ".join([*list(ARGS.values())[:p], *(f"{n}={ARGS[n]}" for n in o)]) for p, o in SPLITS]
-MIXED = "; ".join(f"[{f}{m})]" for m in MIXES for f in ("Pemrik(", "Pemrik.__new__(Pemrik, "))
-# (expressions parted by "; ", the outcome of each): a str is a TypeError's text; an exception, one
-# like it (the very object if in PASSED); an exception type, any of that type; else the result
+CLASSES = (Pemrik, PemrikCollection, HTTPMETHOD)
+OTHERS = [(m, o) for m in MEMBERS for o in (int(m), int(m) + 0.0, str(m), str(m)[11:], None)]
+NEW, ADD = "Pemrik.__new__() ", "PemrikCollection.add_request() "
+NEW_COLLECTION, VEC = "PemrikCollection.__new__() ", "Can't extract `str` to `Vec`"
+CONVERTED = "argument '{}': '{}' object cannot be converted to '{}'"
+VALUES = {"url": "/items", "headers": [("A", "1"), ("B", "2")], "method": POST, "body": "x"}
+# every split of the four arguments into positional and keyword ones, the keywords in any order
+SPLITS = [(p, o) for p in range(5) for o in itertools.permutations(list(VALUES)[p:])]
+SPLIT_CALLS = [
+    lambda p=p, o=o, make=make: make(*list(VALUES.values())[:p], **{n: VALUES[n] for n in o})
+    for p, o in SPLITS for make in (Pemrik, lambda *a, **k: Pemrik.__new__(Pemrik, *a, **k))
+]  # fmt: skip
 
-CALLS = [
-    ("Pemrik()", N + "missing 3 required positional arguments: 'url', 'headers', and 'method'"),
-    (
-        'Pemrik("/u"); Pemrik.__new__(Pemrik, "/u")',
-        N + "missing 2 required positional arguments: 'headers' and 'method'",
-    ),
-    ('Pemrik("/u", [])', N + "missing 1 required positional argument: 'method'"),
-    ("Pemrik(headers=[])", N + "missing 2 required positional arguments: 'url' and 'method'"),
-    ("c.add_request()", ADD + "missing 1 required positional argument: 'pemrik'"),
+
+def raised(call, *args):  # the interpreter's own error, read at run time: versions word it apart
+    try:
+        call(*args)
+    except Exception as error:
+        return error
+
+
+def table(*rows):
+    """(expected, call, ...) rows as one test per call, named by the line it stands on. A call
+    with a parameter that has no default is given the collection under test."""
+    calls = [(call, expected) for expected, *calls in rows for call in calls]
+    return [pytest.param(*row, id=f"line {row[0].__code__.co_firstlineno}") for row in calls]
+
+
+CALLS = table(  # expected: a str is a TypeError's text; an error, one like it; a class, any of it
+    (NEW + "missing 3 required positional arguments: 'url', 'headers', and 'method'", lambda: Pemrik()),
+    (NEW + "missing 2 required positional arguments: 'headers' and 'method'", lambda: Pemrik("/u")),
+    (NEW + "missing 1 required positional argument: 'method'", lambda: Pemrik("/u", [])),
+    (NEW + "missing 2 required positional arguments: 'url' and 'method'", lambda: Pemrik(headers=[])),
+    (ADD + "missing 1 required positional argument: 'pemrik'", lambda c: c.add_request()),
     # too many positional arguments: keywords are not looked at
-    ('Pemrik(*"123456", x=1)', N + "takes from 3 to 4 positional arguments but 6 were given"),
-    ("PemrikCollection(None, None)", C + "takes from 0 to 1 positional arguments but 2 were given"),
-    ("c.add_request(A, A, request=A)", ADD + "takes 1 positional arguments but 2 were given"),
-    ('Pemrik("/u", [], GET, url="/v")', N + MULTIPLE + "'url'"),
-    ("PemrikCollection(0, collection=0)", C + MULTIPLE + "'collection'"),
-    ("c.add_request(A, pemrik=A)", ADD + MULTIPLE + "'pemrik'"),
+    (NEW + "takes from 3 to 4 positional arguments but 6 were given", lambda: Pemrik(*"123456", x=1)),
+    (NEW_COLLECTION + "takes from 0 to 1 positional arguments but 2 were given", lambda: PemrikCollection(0, 0)),
+    (ADD + "takes 1 positional arguments but 2 were given", lambda c: c.add_request(FIRST, FIRST, x=1)),
     # keywords are examined in the order given, before the missing check
-    ("Pemrik(5, x=1, url=1)", N + KW + "'x'"),
-    ("Pemrik(5, url=1, x=1)", N + MULTIPLE + "'url'"),
-    ('Pemrik("/u", [], GET, URL="/u")', N + KW + "'URL'"),
-    ('Pemrik("/u", [], GET, **{"body\\0": ""})', N + KW + "'body\0'"),
-    ("PemrikCollection(collections=None)", C + KW + "'collections'"),
-    ("c.add_request(request=A)", ADD + KW + "'request'"),
-    ('c.add_request(A, **{"\\udcff": A})', ADD + KW + "'\ufffd\ufffd\ufffd'"),
-    ("Pemrik(5, [], GET); Pemrik(5, 5, 5, 5)", conv("url", "int", "PyString")),
-    ('Pemrik("/u", "", GET); Pemrik("/u", StrSub("ab"), GET)', H + STR),
-    ('Pemrik("/u", {}, GET)', conv("headers", "dict", "Sequence")),
-    ('Pemrik("/u", (h for h in []), GET)', conv("headers", "generator", "Sequence")),
-    ('Pemrik("/u", [["a", "b"]], GET)', conv("headers", "list", "PyTuple")),
-    ('Pemrik("/u", [("a", 1)], GET)', conv("headers", "int", "PyString")),
-    ('Pemrik("/u", BAD_ITER, GET)', H + own_text(iter, BAD_ITER)),
-    ('Pemrik("/u", b"x", GET)', conv("headers", "int", "PyTuple")),
+    (NEW + "got an unexpected keyword argument 'x'", lambda: Pemrik(5, x=1, url=1)),
+    (NEW + "got multiple values for argument 'url'", lambda: Pemrik(5, url=1, x=1)),
+    (NEW + "got an unexpected keyword argument 'body\0'", lambda: Pemrik("/u", [], GET, **{"body\0": 1})),
+    (NEW_COLLECTION + "got multiple values for argument 'collection'", lambda: PemrikCollection(0, collection=0)),
+    (ADD + "got multiple values for argument 'pemrik'", lambda c: c.add_request(FIRST, pemrik=FIRST)),
+    (ADD + "got an unexpected keyword argument 'request'", lambda c: c.add_request(request=FIRST)),
+    (ADD + "got an unexpected keyword argument '\ufffd\ufffd\ufffd'", lambda c: c.add_request(FIRST, **{"\udcff": 1})),
+    (CONVERTED.format("url", "int", "PyString"), lambda: Pemrik(5, 5, 5, 5)),
+    ("argument 'headers': " + VEC, lambda: Pemrik("/u", "", GET), lambda: Pemrik("/u", StrSub("ab"), GET)),
+    (CONVERTED.format("headers", "dict", "Sequence"), lambda: Pemrik("/u", {}, GET)),
+    (CONVERTED.format("headers", "list", "PyTuple"), lambda: Pemrik("/u", [["a", "b"]], GET)),
+    (CONVERTED.format("headers", "int", "PyString"), lambda: Pemrik("/u", [("a", 1)], GET)),
+    ("argument 'headers': " + str(raised(iter, BAD_ITER)), lambda: Pemrik("/u", BAD_ITER, GET)),
     # the first bad item ends the conversion: the next one is not read
-    ('Pemrik("/u", Seq([("a", "1"), 5, KeyError()]), GET)', conv("headers", "int", "PyTuple")),
-    ('Pemrik("/u", [], "GET"); Pemrik("/u", [], "GET", BAD)', conv("method", "str", "HTTPMETHOD")),
-    ('Pemrik("/u", [], type("HTTPMETHOD", (), {})())', conv("method", "HTTPMETHOD", "HTTPMETHOD")),
-    ('Pemrik("/u", [], A)', conv("method", "Pemrik", "HTTPMETHOD")),
-    ('Pemrik("/u", [], GET, 5)', conv("body", "int", "PyString")),
-    ('PemrikCollection("")', "argument 'collection': " + STR),
-    ("PemrikCollection({A})", conv("collection", "set", "Sequence")),
-    ("PemrikCollection([A, 5])", conv("collection", "int", "Pemrik")),
-    ("PemrikCollection([GET])", conv("collection", "HTTPMETHOD", "Pemrik")),
-    ('PemrikCollection([type("Pemrik", (), {})()])', conv("collection", "Pemrik", "Pemrik")),
-    ('c.add_request("x")', conv("pemrik", "str", "Pemrik")),
-    ("c.add_request(pemrik=None)", conv("pemrik", "NoneType", "Pemrik")),
-    ("c.add_request(c)", conv("pemrik", "PemrikCollection", "Pemrik")),  # while it is borrowed
-    ("PemrikCollection.add_request(5, A)", DESC.format("add_request", "int")),
-    ('PemrikCollection.export_collection("x")', DESC.format("export_collection", "str")),
-    ("c.get_collection(None)", "PemrikCollection.get_collection() takes no arguments (1 given)"),
-    ("c.export_collection(x=1)", "PemrikCollection.export_collection() takes no keyword arguments"),
-    (  # the interpreter's own error; only the first failure in parameter order is reported
-        'Pemrik(BAD, 5, 5, 5); Pemrik("/u", [(BAD, 5)], 5); Pemrik("/u", [("n", BAD)], 5); '
-        'Pemrik("/u", [], GET, BAD); Pemrik.__new__(Pemrik, BAD, [], GET)',
-        UnicodeEncodeError("utf-8", BAD, 2, 3, "surrogates not allowed"),
-    ),
-    ('Pemrik("/u", [("a", "b"), ("x",)], 5, 5)', ValueError(LENGTH.format(1))),
-    ('Pemrik("/u", [LYING], 5)', ValueError(LENGTH.format(3))),
+    (CONVERTED.format("headers", "int", "PyTuple"), lambda: Pemrik("/u", Seq([("a", "1"), 5, KeyError()]), GET)),
+    (CONVERTED.format("method", "str", "HTTPMETHOD"), lambda: Pemrik("/u", [], "GET", SURROGATE)),
+    (CONVERTED.format("method", "HTTPMETHOD", "HTTPMETHOD"), lambda: Pemrik("/u", [], type("HTTPMETHOD", (), {})())),
+    (CONVERTED.format("method", "Pemrik", "HTTPMETHOD"), lambda: Pemrik("/u", [], FIRST)),
+    (CONVERTED.format("body", "int", "PyString"), lambda: Pemrik("/u", [], GET, 5)),
+    ("argument 'collection': " + VEC, lambda: PemrikCollection("")),
+    (CONVERTED.format("collection", "set", "Sequence"), lambda: PemrikCollection({FIRST})),
+    (CONVERTED.format("collection", "int", "Pemrik"), lambda: PemrikCollection([FIRST, 5])),
+    (CONVERTED.format("collection", "HTTPMETHOD", "Pemrik"), lambda: PemrikCollection([GET])),
+    (CONVERTED.format("collection", "Pemrik", "Pemrik"), lambda: PemrikCollection([type("Pemrik", (), {})()])),
+    (CONVERTED.format("pemrik", "str", "Pemrik"), lambda c: c.add_request("x")),
+    (CONVERTED.format("pemrik", "NoneType", "Pemrik"), lambda c: c.add_request(pemrik=None)),
+    (CONVERTED.format("pemrik", "PemrikCollection", "Pemrik"), lambda c: c.add_request(c)),  # borrowed
+    # the interpreter's own error; only the first failure in parameter order is reported
+    (raised(str.encode, SURROGATE), lambda: Pemrik(SURROGATE, 5, 5, 5), lambda: Pemrik("/u", [(SURROGATE, 5)], 5)),
+    (raised(str.encode, SURROGATE), lambda: Pemrik("/u", [("n", SURROGATE)], 5), lambda: Pemrik("/u", [], GET, SURROGATE)),
+    (ValueError("expected tuple of length 2, but got tuple of length 1"), lambda: Pemrik("/u", [("a",)], 5, 5)),
+    (ValueError("expected tuple of length 2, but got tuple of length 3"), lambda: Pemrik("/u", [LYING_PAIR], 5)),
     # a TypeError is renamed after the argument, with its text made valid
-    ('Pemrik("/u", Seq([TypeError("bad\\udc80item")]), GET)', H + "bad\ufffd\ufffd\ufffditem"),
+    ("argument 'headers': bad\ufffd\ufffd\ufffditem", lambda: Pemrik("/u", Seq([TypeError("bad\udc80item")]), GET)),
     # what the script's own sequence raises passes unchanged, the very same object
-    *[(f'Pemrik("/u", Seq([PASSED[{i}]]), GET)', e) for i, e in enumerate(PASSED)],
-    ("HTTPMETHOD(); HTTPMETHOD.__new__(HTTPMETHOD, 0)", "No constructor defined for HTTPMETHOD"),
-    (  # TypeError with the interpreter's own text
-        "GET < POST; GET >= POST; GET > 0; 0 <= GET; hash(GET); {GET}; [0][GET]; float(GET); "
-        "GET + 1; GET | POST; len(GET); iter(GET); GET(); format(GET, 's'); A < B; "
-        "A.get_request_command(1); A.get_request_command(x=1); Pemrik.get_request_command(5); "
-        "type('S', (Pemrik,), {}); type('S', (PemrikCollection,), {}); type('S', (HTTPMETHOD,), {}); "
-        "weakref.ref(A); weakref.ref(c); weakref.ref(GET)",
-        TypeError,
-    ),
-    (  # no field is readable or writable, and there is no instance dictionary
-        "A.url; A.headers; A.method; A.body; A.anything; c.collection; GET.value; A.__dict__; "
-        "c.__dict__; GET.__dict__; setattr(A, 'url', 1); setattr(c, 'x', 1); setattr(GET, 'name', 1)",
-        AttributeError,
-    ),
-    # the members: their texts, values, equality by identity only, and others declined
-    ("[(type(m), repr(m), str(m), format(m, ''), int(m), bool(m)) for m in MEMBERS]", MEMBER_FACTS),
-    ("[(m == b) == (m is b) != (m != b) for m in MEMBERS for b in MEMBERS]", [True] * 81),
-    ("{(m.__eq__(o), m.__ne__(o), m == o, o != m) " + OTHERS, DECLINED),
-    ("PemrikCollection(); PemrikCollection(None); PemrikCollection(collection=None)", None),
-    ('PemrikCollection([]); PemrikCollection(collection=()); PemrikCollection(b"")', []),
-    ("PemrikCollection((B, A, B))", [B, A, B]),
-    ('[Pemrik("/u", b"", **{StrSub("method"): GET})]', ["curl -X GET /u"]),
-    (MIXED, ['curl -X POST /items -H "A: 1" -H "B: 2" -d \'x\'']),
-]
+    *[(error, lambda error=error: Pemrik("/u", Seq([error]), GET)) for error in PASSED],
+    ("No constructor defined for HTTPMETHOD", lambda: HTTPMETHOD(), lambda: HTTPMETHOD.__new__(HTTPMETHOD, 0)),
+    # a TypeError in the interpreter's words: no order, hash, arithmetic, argument, subclass, weakref
+    (TypeError, lambda: GET < POST, lambda: GET >= POST, lambda: GET > 0, lambda: 0 <= GET, lambda: FIRST < SECOND),
+    (TypeError, lambda: hash(GET), lambda: {GET}, lambda: [0][GET], lambda: float(GET), lambda: GET + 1),
+    (TypeError, lambda: GET | POST, lambda: len(GET), lambda: iter(GET), lambda: GET(), lambda: format(GET, "s")),
+    (TypeError, lambda: FIRST.get_request_command(1), lambda: FIRST.get_request_command(x=1), lambda: Pemrik.get_request_command(5)),
+    (TypeError, lambda c: c.get_collection(1), lambda c: c.export_collection(x=1), lambda: PemrikCollection.add_request(5, FIRST)),
+    (TypeError, lambda: weakref.ref(FIRST), lambda c: weakref.ref(c), lambda: weakref.ref(GET)),
+    (TypeError, *(lambda cls=cls: type("Sub", (cls,), {}) for cls in CLASSES)),
+    # no field is readable or writable, and there is no instance dictionary
+    (AttributeError, lambda: FIRST.url, lambda: FIRST.headers, lambda: FIRST.method, lambda: FIRST.body),
+    (AttributeError, lambda: FIRST.anything, lambda c: c.collection, lambda: GET.value, lambda: FIRST.__dict__),
+    (AttributeError, lambda c: c.__dict__, lambda: GET.__dict__, lambda: setattr(FIRST, "url", 1)),
+    (AttributeError, lambda c: setattr(c, "x", 1), lambda: setattr(GET, "name", 1)),
+    # the members: their texts and values; equal by identity only; anything else declined
+    ([(HTTPMETHOD, *[f"HTTPMETHOD.{n}"] * 3, i, True) for i, n in enumerate(METHODS)], lambda: [(type(m), repr(m), str(m), format(m, ""), int(m), bool(m)) for m in MEMBERS]),
+    ([True] * len(METHODS) ** 2, lambda: [(m == b) == (m is b) != (m != b) for m in MEMBERS for b in MEMBERS]),
+    ({(NotImplemented,) * 2 + (False, True)}, lambda: {(m.__eq__(o), m.__ne__(o), m == o, o != m) for m, o in OTHERS}),
+    (None, lambda: PemrikCollection(), lambda: PemrikCollection(None), lambda: PemrikCollection(collection=None)),
+    ([], lambda: PemrikCollection([]), lambda: PemrikCollection(collection=()), lambda: PemrikCollection(b"")),
+    ([SECOND, FIRST, SECOND], lambda: PemrikCollection((SECOND, FIRST, SECOND))),
+    ([curl_line("/u", [], "GET", None)], lambda: [Pemrik("/u", b"", **{StrSub("method"): GET})]),
+    ([curl_line("/items", VALUES["headers"], "POST", "x")], *(lambda call=call: [call()] for call in SPLIT_CALLS)),
+)  # fmt: skip
 
 
-@pytest.mark.parametrize("expressions, expected", CALLS)
-def test_outcome(expressions, expected):
+@pytest.mark.parametrize("call, expected", CALLS)
+def test_outcome(call, expected):  # a failed call leaves the collection as it was
     expected = TypeError(expected) if isinstance(expected, str) else expected
-    if isinstance(expected, BaseException) and expected not in PASSED:  # one like it
-        expected = (type(expected), expected.args)
-    for expression, start in itertools.product(expressions.split("; "), [None, [], [A, B]]):
-        c = PemrikCollection(start)  # a failed call leaves it as it was
-        before = lines(c), c.export_collection()
+    like = isinstance(expected, BaseException) and expected not in PASSED  # type and arguments
+    for start in [None, [], [FIRST, SECOND]]:
+        collection = PemrikCollection(start)
+        before = lines(collection), collection.export_collection()
         try:
-            got = lines(eval(expression))
-        except BaseException as e:
-            got, renamed = e, type(e) is TypeError and str(e).startswith("argument '")
-            assert (e.__cause__, e.__context__, e.__suppress_context__) == (None, None, renamed)
-            assert (lines(c), c.export_collection()) == before
-            got = {type: type(e), tuple: (type(e), e.args)}.get(type(expected), e)
-        assert got is expected or got == lines(expected)
-        c.add_request(B)  # every borrow was released: the exclusive one can be taken
+            given = call.__code__.co_argcount > len(call.__defaults__ or ())  # wants the collection
+            got = lines(call(collection) if given else call())
+        except BaseException as error:
+            renamed = type(error) is TypeError and str(error).startswith("argument '")
+            assert (error.__cause__, error.__context__, error.__suppress_context__) == (None, None, renamed)  # fmt: skip
+            assert (lines(collection), collection.export_collection()) == before
+            got = type(error) if isinstance(expected, type) else error
+        if like:
+            assert (type(got), getattr(got, "args", None)) == (type(expected), expected.args)
+        else:
+            assert got is expected or got == lines(expected)
+        collection.add_request(SECOND)  # every borrow was released: the exclusive one can be taken
 
 
 def test_renamed_type_error_keeps_the_cause(monkeypatch):
@@ -165,82 +157,83 @@ def test_renamed_type_error_keeps_the_cause(monkeypatch):
     caught.__cause__ = KeyError("k")
     with pytest.raises(TypeError) as info:
         Pemrik("/u", headers := Seq([("a", "1"), caught, ("c", "3")]), GET)
-    e = info.value  # the first bad item ends the reading: no item is read twice or past it
-    assert type(e) is TypeError and str(e) == H + "<unprintable TypeError object>"
-    assert (e.__cause__, e.__context__, e.__suppress_context__) == (caught.__cause__, None, True)
-    assert headers.read == [0, 1] and [u.exc_type for u in unraisable] == [ZeroDivisionError]
+    error, text = info.value, "argument 'headers': <unprintable TypeError object>"
+    assert type(error) is TypeError and error.__suppress_context__  # renamed, the cause kept
+    assert (str(error), error.__cause__, error.__context__) == (text, caught.__cause__, None)
+    assert [u.exc_type for u in unraisable] == [ZeroDivisionError]
+    assert headers.read == [0, 1]  # the first bad item ends the reading: none read twice or past it
 
 
-CHILD = """
-import gc, json, sys, types
-from pemrik import HTTPMETHOD as M, Pemrik, PemrikCollection
-A, K, seen, C = ("https://h/p", [("A", "b")], M.PUT), {{"body": "x"}}, [], PemrikCollection()
-R, Z, out = Pemrik(*A, **K), types.SimpleNamespace(), []
-{setup}
-for expr in {exprs!r}:
-    try: v = eval(expr); out.append(v.get_request_command() if type(v) is Pemrik else v)
-    except Exception as e: out.append([type(e).__name__, str(e)])
-print(json.dumps(out, default=repr))
-del Z; gc.collect()  # instances no constructor made are freed too
-"""
-LINE, ZERO = "curl -X PUT https://h/p -H \"A: b\" -d 'x'", ["ZeroDivisionError", "division by zero"]
-CALL = "Pemrik(*A, **K); type.__call__(Pemrik, *A, **K)"
-INIT = "Pemrik.__init__ = lambda s, *a, **k: "
-NEW = "{}.__new__ = staticmethod(lambda c, *a, **k: {})\n"
+# What a script may do to the classes, and what the module makes of it: each scenario runs in a
+# child interpreter of its own, since it changes the classes for good.
+ARGS, KEYWORDS = ("https://h/p", [("A", "b")], PUT), {"body": "x"}
+LINE = curl_line("https://h/p", [("A", "b")], "PUT", "x")
 
 
-def bypass(*cs):  # each class's __new__ replaced; Z.<class> an instance no constructor made
-    return "".join(f"{NEW.format(c, 'object.__new__(c)')}Z.{c} = {c}.__new__({c})\n" for c in cs)
+def made():  # by calling the class, and through type.__call__
+    return [Pemrik(*ARGS, **KEYWORDS), type.__call__(Pemrik, *ARGS, **KEYWORDS)]
 
 
-def unmade(cls, argument=""):
-    return ["TypeError", argument + f"{cls} object was not made by its constructor"]
+def init_and_new_assigned():
+    Pemrik.__init__ = lambda self, *args, **keywords: seen.append((args, keywords))
+    seen = []
+    assert lines(made()) == [LINE] * 2 and seen == [(ARGS, KEYWORDS)] * 2
+    Pemrik.__init__ = lambda self, *args, **keywords: 1 / 0
+    for call in (made, lambda: type.__call__(Pemrik, *ARGS, **KEYWORDS), lambda: Pemrik(*ARGS)):
+        pytest.raises(ZeroDivisionError, call)
+    Pemrik.__new__ = staticmethod(lambda cls, *args, **keywords: seen.append((args, keywords)) or 0)
+    assert made() == [0, 0] and seen[2:] == [(ARGS, KEYWORDS)] * 2
 
 
-SCRIPTED = {  # what the script did: expressions and their outcomes
-    INIT + "seen.append((a, k) == (A, K))": {CALL: LINE, "seen": [True] * 2},
-    INIT + "1 / 0": {CALL + "; Pemrik(*A)": ZERO},  # with keywords and without
-    NEW.format("Pemrik", "seen.append((a, k) == (A, K)) or 0"): {CALL: 0, "seen": [True] * 2},
-    bypass("Pemrik"): {
-        CALL + "; Z.Pemrik.get_request_command()": unmade("Pemrik"),
-        "C.add_request(Z.Pemrik)": unmade("Pemrik", "argument 'pemrik': "),
-        "PemrikCollection([R, Z.Pemrik])": unmade("Pemrik", "argument 'collection': "),
-    },
-    bypass("PemrikCollection", "M"): {
-        CALL: LINE,
-        "Z.PemrikCollection.add_request(R); Z.PemrikCollection.get_collection(); "
-        "Z.PemrikCollection.export_collection()": unmade("PemrikCollection"),
-        "repr(Z.M); str(Z.M); int(Z.M)": unmade("HTTPMETHOD"),
-        # the comparison declines it, so the interpreter compares identities
-        "[Z.M == M.GET, M.GET != Z.M, Z.M == Z.M, M.GET in [Z.M, M.GET], [Z.M, M.GET].index(M.GET)]": [
-            False,
-            True,
-            True,
-            True,
-            1,
-        ],
-        'Pemrik("u", [], Z.M)': unmade("HTTPMETHOD", "argument 'method': "),
-        "[repr(M.GET), int(M.CONNECT), M.GET == M.GET]": ["HTTPMETHOD.GET", 8, True],
-    },
-    # imported again: the same module; by a subinterpreter: refused, and this one still works
-    "import _testcapi, pemrik\nfirst = sys.modules.pop('pemrik')\nimport pemrik\n": {
-        "[pemrik is first, pemrik.Pemrik is Pemrik, pemrik.HTTPMETHOD.GET is M.GET]": [True] * 3,
-        "_testcapi.run_in_subinterp('import pemrik'); _testcapi.run_in_subinterp('import pemrik as p')": -1,
-        "R": LINE,
-    },
-}
+def unmade(cls):  # its __new__ replaced by the script's: an instance no constructor made
+    cls.__new__ = staticmethod(lambda cls, *args, **keywords: object.__new__(cls))
+    return cls.__new__(cls)
 
 
-@pytest.mark.parametrize("setup, outcomes", SCRIPTED.items(), ids=range(len(SCRIPTED)))
-def test_calls_honour_what_the_script_did(setup, outcomes):
-    outcomes = {e: out for group, out in outcomes.items() for e in group.split("; ")}
-    pytest.importorskip("_testcapi") if "_testcapi" in setup else None
-    child = run_child(CHILD.format(setup=setup, exprs=list(outcomes)))
+def refused(what, call, *args):
+    text = f"{what} object was not made by its constructor"
+    assert str(pytest.raises(TypeError, call, *args).value) == text
+
+
+def instances_no_constructor_made():
+    request, collection, member = Pemrik(*ARGS), PemrikCollection(), unmade(HTTPMETHOD)
+    for call in (repr, str, int):
+        refused("HTTPMETHOD", call, member)
+    refused("argument 'method': HTTPMETHOD", Pemrik, "u", [], member)
+    # the comparison declines it, so the interpreter compares identities
+    assert member != GET and not GET == member and member == member and [member, GET].index(GET)
+    assert [repr(GET), GET == GET] == ["HTTPMETHOD.GET", True]
+    unmade_request = unmade(Pemrik)
+    refused("Pemrik", unmade_request.get_request_command)
+    refused("argument 'pemrik': Pemrik", collection.add_request, unmade_request)
+    refused("argument 'collection': Pemrik", PemrikCollection, [request, unmade_request])
+    unmade_collection = unmade(PemrikCollection)
+    for call in (unmade_collection.get_collection, unmade_collection.export_collection):
+        refused("PemrikCollection", call)
+    refused("PemrikCollection", unmade_collection.add_request, request)
+    assert lines(request) == curl_line(*ARGS[:2], "PUT", None)
+    del unmade_request, unmade_collection, member  # freed like any other
+    gc.collect()
+
+
+def imported_again():  # the same module; a subinterpreter is refused, and this one goes on
+    first = sys.modules.pop("pemrik")
+    again = __import__("pemrik")
+    assert again is first and again.Pemrik is Pemrik and again.HTTPMETHOD.GET is GET
+    run = __import__("_testcapi").run_in_subinterp
+    assert [run("import pemrik"), run("import pemrik as p")] == [-1, -1]
+    assert lines(made()) == [LINE] * 2
+
+
+@pytest.mark.parametrize("scenario", [init_and_new_assigned, instances_no_constructor_made, imported_again])  # fmt: skip
+def test_what_a_script_may_do_to_the_classes(scenario):
+    if scenario is imported_again:
+        pytest.importorskip("_testcapi")
+    child = run_child(f"from behaviour.test_surface import {scenario.__name__} as run; run()")
     assert child.returncode == 0, child.stderr[-3000:]
-    assert json.loads(child.stdout) == list(outcomes.values())
 
 
-def test_module_object():
+def test_module_and_classes():
     names = ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
     assert pemrik.__all__ == [k for k in vars(pemrik) if k[:2] != "__"] == names
     assert (type(pemrik.__doc__), pemrik.__doc__) == (str, "")
@@ -250,22 +243,22 @@ def test_module_object():
     pytest.raises(TypeError, Pemrik, 5, [], GET)  # the module has raised: its panic class exists
     found = [c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime"]
     assert [c.__qualname__ for c in found] == ["PanicException"] and "Panic" not in str(dir(pemrik))
+    for cls in CLASSES:  # the rest of each class: stubtest
+        named = cls.__qualname__, cls.__module__, cls.__bases__, repr(cls), cls.__doc__
+        assert named == (cls.__name__, "builtins", (object,), f"<class 'builtins.{cls.__name__}'>", None if cls is HTTPMETHOD else "")  # fmt: skip
 
 
-EMBEDDING = r"""
-#include <Python.h>
-int main(void) {  /* the module imported, the interpreter finalised, then both again */
+EMBEDDING = """#include <Python.h>
+int main(int argc, char **argv) {  /* runs argv[1] twice, each time in a fresh interpreter */
     for (int run = 0; run < 2; ++run) {
         Py_Initialize();
-        if (PyRun_SimpleString("try:\n    import pemrik\n    print(pemrik.Pemrik('/p', [], "
-                               "pemrik.HTTPMETHOD.GET).get_request_command())\n"
-                               "except ImportError as e:\n    print(e)\n") != 0 ||
-            Py_FinalizeEx() != 0)
-            return 1;
+        if (PyRun_SimpleString(argv[1]) != 0 || Py_FinalizeEx() != 0) return 1;
     }
     return 0;
 }
 """
+IMPORT = "try:\n    import pemrik\nexcept ImportError as error:\n    print(error)\nelse:\n    print(pemrik.Pemrik('/p', [], pemrik.HTTPMETHOD.GET).get_request_command())\n"  # fmt: skip
+REIMPORTED = "pemrik cannot be imported again after the interpreter that imported it was finalized"
 
 
 def test_imported_again_after_the_interpreter_was_finalised(tmp_path):
@@ -277,19 +270,6 @@ def test_imported_again_after_the_interpreter_was_finalised(tmp_path):
     include = "-I" + sysconfig.get_paths()["include"]
     subprocess.run(["cc", include, "embed.c", *library, "-o", "embed"], cwd=tmp_path, check=True)
     env = dict(os.environ, PYTHONHOME=sys.base_prefix, PYTHONPATH=os.path.dirname(pemrik.__file__))
-    run = subprocess.run(["./embed"], cwd=tmp_path, env=env, capture_output=True, text=True)
+    run = subprocess.run(["./embed", IMPORT], cwd=tmp_path, env=env, capture_output=True, text=True)
     assert (run.returncode, run.stderr) == (0, "")
-    assert run.stdout.splitlines() == [
-        "curl -X GET /p",
-        "pemrik cannot be imported again after the interpreter that imported it was finalized",
-    ]
-
-
-@pytest.mark.parametrize("cls, doc", [(Pemrik, ""), (PemrikCollection, ""), (HTTPMETHOD, None)])
-def test_class_description(cls, doc):  # signatures and attributes: the stubs' stubtest
-    assert (cls.__qualname__, cls.__module__, cls.__bases__) == (
-        cls.__name__,
-        "builtins",
-        (object,),
-    )
-    assert repr(cls) == f"<class 'builtins.{cls.__name__}'>" and cls.__doc__ == doc
+    assert run.stdout.splitlines() == [curl_line("/p", [], "GET", None), REIMPORTED]

@@ -1,13 +1,10 @@
-"""The examples run as users run them, printing curl lines and exporting collections
-that follow the schema; the recorder's hooks let every request of the program go on;
-the stubs pass stubtest, and mypy --strict with them."""
+"""The examples as users run them: what they print and where they write, the recorder's hooks
+letting every request of the program go on, a HAR's entries; the stubs under stubtest and mypy."""
 
-import importlib.util
 import io
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -16,9 +13,96 @@ import httpx
 import pytest
 import requests
 
-from support.postman import RecordingServer, schema_errors, unavailable
+from support.postman import RecordingServer, schema_errors
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+HAR, BINARY = EXAMPLES / "session.har", b"\x89PNG\r\n\x1a\n\x00\xff"
+
+
+def run(*args, **kw):
+    return subprocess.run([sys.executable, *map(str, args)], capture_output=True, text=True, **kw)
+
+
+@pytest.mark.parametrize("name, args, methods", [  # without a path, into a fresh temporary folder
+    ("demo.py", [], "GET POST DELETE"), ("from_http_clients.py", [], "POST PUT"),
+    ("record_session.py", ["out.json"], "GET POST PUT DELETE"), ("record_session.py", [], "GET POST PUT DELETE"),
+    ("from_har.py", [HAR, "out.json"], "GET POST DELETE"), ("from_har.py", [HAR], "GET POST DELETE"),
+])  # fmt: skip
+def test_example(tmp_path, name, args, methods):
+    cwd, temp = tmp_path / "cwd", tmp_path / "tmp"
+    cwd.mkdir(), temp.mkdir()
+    done = run(EXAMPLES / name, *args, cwd=cwd, env={**os.environ, "TMPDIR": str(temp)})
+    assert done.returncode == 0, done.stderr
+    assert os.listdir(cwd) == (["out.json"] if "out.json" in args else [])
+    if written := re.findall(r"^written: (.+)$", done.stdout, re.M):
+        path = cwd / written[0]
+        assert path.parent == cwd if "out.json" in args else path.parent.parent == temp
+        text = path.read_text("utf-8")
+    else:
+        text = done.stdout[done.stdout.index("\n{") :]
+    assert schema_errors(text) == []
+    assert [i["request"]["method"] for i in json.loads(text)["item"]] == methods.split()
+    assert re.findall(r"^ *curl -X (\w+) ", done.stdout, re.M) == methods.split()
+
+
+@pytest.mark.parametrize("client, method, given, sent, note", [  # what they cannot hold is noted
+    (requests, "POST", {"data": "grüße".encode()}, "grüße".encode(), None),
+    (httpx, "PUT", {"content": "it's here"}, b"it's here", None),
+    (requests, "POST", {"data": BINARY}, BINARY, "binary"), (httpx, "POST", {"content": BINARY}, BINARY, "binary"),
+    (requests, "POST", {"data": io.BytesIO(BINARY)}, BINARY, "streamed"),
+    (httpx, "POST", {"files": {"f": ("a.png", BINARY)}}, BINARY, "streamed"),
+    (requests, "PROPFIND", {}, b"", "method"), (httpx, "PROPFIND", {}, b"", "method"),
+])  # fmt: skip
+def test_recorder_hooks_let_the_request_go_on(monkeypatch, capsys, client, method, given, sent, note):  # fmt: skip
+    monkeypatch.syspath_prepend(EXAMPLES)
+    recorder = __import__("record_session").Recorder()
+    if client is requests:
+        (session := requests.Session()).hooks["response"].append(recorder.requests_hook)
+    else:
+        session = httpx.Client(event_hooks={"request": [recorder.httpx_hook]})
+    with RecordingServer() as server, session:
+        assert session.request(method, server.base + "/x", **given).status_code == 200
+    assert sent in server.received[0][3]
+    items = json.loads(recorder.collection.export_collection())["item"]
+    if note:
+        assert (items, recorder.skipped) == ([], 1) and note in capsys.readouterr().err
+    else:
+        assert [i["request"]["body"]["raw"].encode() for i in items] == [sent]
+
+
+FORM = [{"name": "q", "value": "café & co"}, {"name": "tag", "value": "a=b"}, {"name": "e"}]
+URLENCODED, MULTIPART = "application/x-www-form-urlencoded; charset=UTF-8", "multipart/form-data"
+# Headers of the recorded transfer, which a replay must not copy, and one it keeps.
+STALE = [(":authority", "shop.example"), (":path", "/old"), ("Host", "shop.example")]
+STALE += [("accept-encoding", "gzip, br"), ("Connection", "keep-alive"), ("Content-Length", "99")]
+ENTRIES = [  # method, its own headers, postData; the body exported (None: left out), and a note
+    ("GET", [], None, "", ""),
+    ("POST", [], {"mimeType": "application/json", "text": '{"id":7}'}, '{"id":7}', ""),
+    ("POST", [], {"mimeType": URLENCODED, "params": FORM}, "q=caf%C3%A9+%26+co&tag=a%3Db&e=", ""),
+    ("PUT", [], {"mimeType": URLENCODED, "params": FORM, "text": "q=1"}, "q=1", ""),
+    ("POST", [], {"mimeType": MULTIPART, "params": FORM}, "", "multipart/form-data body cannot"),
+    ("GET", [("@x", "1")], None, "", "entry 6: no command line"),  # curl reads -H @x from a file
+    ("GET", [("X-Lf", "a\r\nb")], None, "", "entry 7: no command line"),
+    ("PROPFIND", [], None, None, "entry 8: left out"),  # not one of the module's methods
+]
+
+
+def test_har_entries(tmp_path):
+    entries = []
+    for method, headers, post, *_ in ENTRIES:
+        headers = [{"name": n, "value": v} for n, v in [*STALE, ("X-Kept", "1"), *headers]]
+        request = {"method": method, "url": "http://127.0.0.1/x", "headers": headers}
+        entries.append({"request": request | ({"postData": post} if post else {})})
+    (tmp_path / "in.har").write_text(json.dumps({"log": {"version": "1.2", "entries": entries}}))
+    done = run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=tmp_path)
+    assert done.returncode == 0 and all(note in done.stderr for *_, note in ENTRIES), done.stderr
+    lines = [method for method, *_, note in ENTRIES if "entry" not in note]
+    assert re.findall(r"^curl -X (\w+)", done.stdout, re.M) == lines
+    items = [i["request"] for i in json.loads((tmp_path / "out.json").read_text("utf-8"))["item"]]
+    kept = [(b, ["X-Kept", *(n for n, _ in h)]) for _, h, _, b, _ in ENTRIES if b is not None]
+    assert [(i["body"]["raw"], [h["key"] for h in i["header"]]) for i in items] == kept
+
+
 MISUSE = """from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 r = Pemrik('/', [], HTTPMETHOD.GET)
 reveal_type((HTTPMETHOD.GET, PemrikCollection().get_collection(), r.get_request_command()))
@@ -28,151 +112,6 @@ Pemrik('/', [], 'GET')
 HTTPMETHOD.GET < HTTPMETHOD.POST
 class Sub(PemrikCollection): ...
 """
-
-
-def run(*args, **kw):
-    return subprocess.run([sys.executable, *map(str, args)], capture_output=True, text=True, **kw)
-
-
-@pytest.mark.parametrize(
-    "name, args, methods",
-    [
-        ("demo.py", [], "GET POST DELETE"),
-        ("from_http_clients.py", [], "POST PUT"),
-        ("record_session.py", ["out.json"], "GET POST PUT DELETE"),
-        ("record_session.py", [], "GET POST PUT DELETE"),
-        ("from_har.py", [EXAMPLES / "session.har", "out.json"], "GET POST DELETE"),
-        ("from_har.py", [EXAMPLES / "session.har"], "GET POST DELETE"),
-    ],
-)
-def test_example(tmp_path, name, args, methods):
-    cwd, temp = tmp_path / "cwd", tmp_path / "tmp"
-    cwd.mkdir(), temp.mkdir()
-    done = run(EXAMPLES / name, *args, cwd=cwd, env={**os.environ, "TMPDIR": str(temp)})
-    assert done.returncode == 0, done.stderr
-    out = done.stdout
-    # A file goes where the user says, else into a fresh temporary folder.
-    given = ["out.json"] if "out.json" in args else []
-    assert os.listdir(cwd) == given
-    if written := re.findall(r"^written: (.+)$", out, re.M):
-        path = cwd / written[0]
-        assert (path.parent == cwd) if given else (path.parent.parent == temp)
-        text = path.read_text("utf-8")
-    else:
-        text = out[out.index("\n{") :]
-    assert schema_errors(text) == []
-    assert [i["request"]["method"] for i in json.loads(text)["item"]] == methods.split()
-    assert re.findall(r"^ *curl -X (\w+) ", out, re.M) == methods.split()
-
-
-def load(name):
-    spec = importlib.util.spec_from_file_location(Path(name).stem, EXAMPLES / name)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-BINARY = b"\x89PNG\r\n\x1a\n\x00\xff"
-
-
-@pytest.mark.parametrize(
-    "client, method, given, sent, note",
-    [
-        ("requests", "POST", {"data": "grüße".encode()}, "grüße".encode(), None),
-        ("httpx", "PUT", {"content": "it's here"}, b"it's here", None),
-        ("requests", "POST", {"data": BINARY}, BINARY, "binary"),
-        ("httpx", "POST", {"content": BINARY}, BINARY, "binary"),
-        ("requests", "POST", {"data": io.BytesIO(BINARY)}, BINARY, "streamed"),
-        ("httpx", "POST", {"files": {"f": ("a.png", BINARY)}}, BINARY, "streamed"),
-        ("requests", "PROPFIND", {}, b"", "method"),
-        ("httpx", "PROPFIND", {}, b"", "method"),
-    ],
-)
-def test_recorder_hooks_let_the_request_go_on(capsys, client, method, given, sent, note):
-    recorder = load("record_session.py").Recorder()
-    with RecordingServer() as server:
-        if client == "requests":
-            with requests.Session() as session:
-                session.hooks["response"].append(recorder.requests_hook)
-                status = session.request(method, server.base + "/x", **given).status_code
-        else:
-            with httpx.Client(event_hooks={"request": [recorder.httpx_hook]}) as session:
-                status = session.request(method, server.base + "/x", **given).status_code
-    assert status == 200 and sent in server.received[0][3]
-    items = json.loads(recorder.collection.export_collection())["item"]
-    if note:
-        assert (items, recorder.skipped) == ([], 1) and note in capsys.readouterr().err
-    else:
-        assert [i["request"]["body"]["raw"].encode() for i in items] == [sent]
-
-
-def har_request(method, url, headers=(), post=None):
-    headers = [{"name": n, "value": v} for n, v in headers]
-    return {"method": method, "url": url, "headers": headers} | ({"postData": post} if post else {})
-
-
-def run_har(folder, *requests):
-    """Runs from_har.py on a HAR file of these requests, writing out.json."""
-    har = {"log": {"version": "1.2", "entries": [{"request": r} for r in requests]}}
-    (folder / "in.har").write_text(json.dumps(har))
-    return run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=folder)
-
-
-# Headers of the recorded transfer, which a replay must not copy, and one it keeps.
-STALE = [(":authority", "shop.example"), (":path", "/old"), ("Host", "shop.example")]
-STALE += [("accept-encoding", "gzip, br"), ("Connection", "keep-alive"), ("Content-Length", "99")]
-FORM = [{"name": "q", "value": "café & co"}, {"name": "tag", "value": "a=b"}, {"name": "e"}]
-URLENCODED = "application/x-www-form-urlencoded; charset=UTF-8"
-
-
-@pytest.mark.parametrize(
-    "method, post, body, note",
-    [
-        ("GET", None, b"", ""),
-        ("POST", {"mimeType": "application/json", "text": '{"id":7}'}, b'{"id":7}', ""),
-        ("POST", {"mimeType": URLENCODED, "params": FORM}, b"q=caf%C3%A9+%26+co&tag=a%3Db&e=", ""),
-        ("PUT", {"mimeType": URLENCODED, "params": FORM, "text": "q=1"}, b"q=1", ""),
-        ("POST", {"mimeType": "multipart/form-data; boundary=b", "params": FORM}, b"", "left out"),
-    ],
-)
-def test_har_entries_replay_with_curl(tmp_path, method, post, body, note):
-    if not shutil.which("curl"):
-        unavailable("curl is missing")
-    (tmp_path / ".curlrc").write_text("max-time = 10\n")  # a request that hangs fails
-    env = {"PATH": os.environ["PATH"], "HOME": str(tmp_path), "LC_ALL": "C"}
-    with RecordingServer() as server:
-        request = har_request(method, server.base + "/x", [*STALE, ("X-Kept", "1")], post)
-        done = run_har(tmp_path, request)
-        assert done.returncode == 0 and note in done.stderr, done.stderr
-        script = "\n".join(line for line in done.stdout.splitlines() if line.startswith("curl "))
-        subprocess.run(["bash", "-e"], input=script, env=env, text=True, check=True, timeout=60)
-    [(_, _, sent, received)] = server.received
-    sent = {name.decode().lower(): value.decode().strip() for name, value in sent}
-    assert received == body
-    assert sent["host"] == server.base.split("/")[2] and sent["x-kept"] == "1"
-    assert sent.get("content-length", "0") == str(len(body))
-    assert not {"accept-encoding", "connection", ":authority", ":path"} & sent.keys()
-    [item] = json.loads((tmp_path / "out.json").read_text("utf-8"))["item"]
-    assert [h["key"] for h in item["request"]["header"]] == ["X-Kept"]
-
-
-@pytest.mark.parametrize(
-    "method, headers",
-    [
-        # get_request_command() refuses these (curl reads -H @name from a file).
-        ("GET", [("@x", "1")]),
-        ("GET", [("X-Lf", "a\r\nb")]),
-        ("GET", [("X-Nul", "a\x00b")]),
-        ("PROPFIND", []),  # not one of the nine
-    ],
-)
-def test_har_entries_without_a_command_line_are_noted(tmp_path, method, headers):
-    # Each gets a command line or a note on stderr, and the rest go on.
-    url = "http://127.0.0.1/"
-    done = run_har(tmp_path, har_request(method, url, headers), har_request("DELETE", url))
-    assert done.returncode == 0, done.stderr
-    lines = re.findall(r"^curl -X (\w+)", done.stdout, re.M)
-    assert lines[-1:] == ["DELETE"] and len(lines) + done.stderr.count("entry 1: ") == 2
 
 
 def test_stubs_and_mypy_strict(tmp_path):

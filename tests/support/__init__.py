@@ -1,1 +1,0 @@
-"""Helpers shared by the tests, one submodule per concern."""

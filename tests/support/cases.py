@@ -1,9 +1,12 @@
-"""Tables and views shared by the tests: the method names, in member order, and what a
-request or collection reads as."""
+"""Requests made from the oracles' records, and what a request or collection reads as."""
 
-from pemrik import Pemrik, PemrikCollection
+from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
+from support.oracles import METHODS  # noqa: F401 (imported from here too)
 
-METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
+
+def make(records):
+    """Requests from (url, headers, method name, body) records."""
+    return [Pemrik(url, list(hs), getattr(HTTPMETHOD, m), body) for url, hs, m, body in records]
 
 
 def outcome(call, *args):

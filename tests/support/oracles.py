@@ -1,13 +1,21 @@
-"""The texts the module must give, written the slow and obvious way in plain
-Python, without the module: a curl command line, the words bash hands to curl,
-and the collection document (serialised by json.dumps)."""
+"""Each rule of the module's texts, stated once in plain Python without the module: the method
+names, the curl command line (its refusals, the words bash hands to curl), the url's protocol and
+host, the collection document. Tests, fuzz targets and benchmark contenders all use these."""
 
 import json
 import re
 
+METHODS = ["GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "TRACE", "CONNECT"]
 SCHEMA = "https://schema.getpostman.com/json/collection/v2.1.0/collection.json"
 BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]+")  # a url that stands unquoted
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
+# What no command line carries: a NUL anywhere, a line break in a header, a name's leading "@".
+NUL, BREAK, NAME = re.compile(r"\0"), re.compile(r"[\0\r\n]"), re.compile(r"\A@|[\0\r\n]")
+WHY = dict.fromkeys(
+    "\r\n", "holds a line break (CR or LF), which curl would send as further header lines"
+)
+WHY["\0"] = "holds a NUL character, which no shell can pass to a program"
+WHY["@"] = "begins with '@', which makes curl read headers from a file of that name"
 
 
 def _single(text):
@@ -15,26 +23,21 @@ def _single(text):
 
 
 def _double(text):
-    return "".join("\\" + c if c in '\\"$`' else c for c in text)
+    return text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$").replace("`", "\\`")
 
 
 def curl_refusal(url, headers, body):
-    """Why no command line carries the request (the ValueError's text), or None."""
-    texts = [("the url", url, "\0")]
+    """Why no command line carries the request (the ValueError's text), or None: the first text
+    (url, then each header's name and value, then the body) with a character it cannot hold."""
+    texts = [("the url", url, NUL)]
     for i, (name, value) in enumerate(headers):
-        texts += [(f"the name of header {i}", name, "\0\r\n")]
-        texts += [(f"the value of header {i}", value, "\0\r\n")]
-    texts += [] if body is None else [("the body", body, "\0")]
+        texts += [(f"the name of header {i}", name, NAME)]
+        texts += [(f"the value of header {i}", value, BREAK)]
+    texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
-        if where.startswith("the name") and text.startswith("@"):
-            why = "begins with '@', which makes curl read headers from a file of that name"
-        elif (c := next((c for c in text if c in unpassable), None)) == "\0":
-            why = "holds a NUL character, which no shell can pass to a program"
-        elif c:
-            why = "holds a line break (CR or LF), which curl would send as further header lines"
-        else:
-            continue
-        return f"cannot render the command line: {where} {why}"
+        if found := unpassable.search(text):
+            return f"cannot render the command line: {where} {WHY[found[0]]}"
+    return None
 
 
 def curl_line(url, headers, method, body):
@@ -65,32 +68,23 @@ def url_doc(url):
     scheme = SCHEME.match(url)
     start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
     host, slash, path = url[start:].partition("/")
-    protocol = scheme.group() if scheme else "https"
-    return {
-        "raw": url,
-        "protocol": protocol,
-        "host": host,
-        "path": path.split("/") if slash else [],
-    }
+    path = path.split("/") if slash else []
+    return {"raw": url, "protocol": scheme[0] if scheme else "https", "host": host, "path": path}
 
 
 def document(data):
-    """The collection document for (url, headers, method name, body) tuples."""
-    return {
-        "info": {"name": "Pemrik Collection", "schema": SCHEMA},
-        "item": [
-            {
-                "name": url,
-                "request": {
-                    "method": method,
-                    "header": [{"key": k, "value": v} for k, v in headers],
-                    "body": {"mode": "raw", "raw": "" if body is None else body},
-                    "url": url_doc(url),
-                },
-            }
-            for url, headers, method, body in data
-        ],
-    }
+    """The collection document for (url, headers, method name, body) tuples; raises ValueError
+    for the first url without a host."""
+    items = []
+    for position, (url, headers, method, body) in enumerate(data):
+        if not (cut := url_doc(url))["host"]:
+            where = f"the request at position {position} of the collection"
+            raise ValueError(f"cannot export {where}: its url '{url}' has no host")
+        header = [{"key": name, "value": value} for name, value in headers]
+        body = {"mode": "raw", "raw": "" if body is None else body}
+        request = {"method": method, "header": header, "body": body, "url": cut}
+        items.append({"name": url, "request": request})
+    return {"info": {"name": "Pemrik Collection", "schema": SCHEMA}, "item": items}
 
 
 def export_text(data):
