@@ -51,9 +51,9 @@ say "running the test suite"
 say "replaying the module target's corpus"
 mapfile -t dirs < <(corpora module_fuzz)
 "$venv/bin/python" "$root/fuzz/module_fuzz.py" -runs=0 "${dirs[@]}" 2>&1 | grep -E '^(#[0-9]+ +DONE|Done)' >&2
-say "replaying the native target's corpus"
 mapfile -t dirs < <(corpora core_fuzz)
-"$native_build/core_fuzz" "${dirs[@]}" >&2
+say "replaying the native target's corpus ($(find "${dirs[@]}" -type f | wc -l) inputs)"
+find "${dirs[@]}" -type f -print0 | xargs -0 -r "$native_build/core_fuzz"
 
 # Notes of sources that a build no longer has (a file moved or removed) stay
 # beside their stale objects; ninja drops the objects, then the notes go too.

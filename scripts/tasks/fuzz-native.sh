@@ -12,6 +12,12 @@
 # those inputs of every build/fuzz-corpus*/TARGET, of at most 512 bytes, that
 # reach a code edge its files do not (hit counts aside), so that it stays small.
 source "$root/fuzz/tools.sh"
+# clang with libFuzzer and the sanitizer runtimes. clang 16 is the first of
+# Debian's with the built-in that the C++ library's std::source_location needs.
+clang_version=16
+clangxx=clang++-$clang_version
+need_command "$clangxx" "clang-$clang_version"
+need_file "$("$clangxx" -print-file-name=libclang_rt.fuzzer-x86_64.a)" "libclang-rt-$clang_version-dev"
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 if [ "$seconds" = smoke ]; then seconds=20; fi
@@ -20,7 +26,6 @@ if [ "$seconds" = merge ]; then merge=1; fi
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(core_fuzz module_fuzz)
 
-need_clang
 slot="$slot-fuzz"
 setup_venv fuzz
 
