@@ -189,7 +189,7 @@ install_module() {
 core_tests() {
     local build="$root/build/core-tests$slot"
     "$venv/bin/cmake" -S "$root" -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-        -DCMAKE_BUILD_TYPE=Release -DPEMRIK_CORE_TESTS=ON \
+        -DCMAKE_BUILD_TYPE=Release -DPEMRIK_MODULE=OFF -DPEMRIK_CORE_TESTS=ON \
         -DCMAKE_COMPILE_WARNING_AS_ERROR=$werror >/dev/null
     "$venv/bin/cmake" --build "$build"
     "$venv/bin/ctest" --test-dir "$build" --output-on-failure

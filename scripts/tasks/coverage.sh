@@ -1,23 +1,20 @@
 # Line and branch coverage of src/ by the test suite and the fuzz corpora:
 #   bash scripts/dev.sh coverage [pytest arguments]
-# Builds the module and the core's C++ tests with gcov counters (their own
-# environment and build folders), runs both suites, replays the module
-# target's corpus through the module and the native targets' corpora through
-# a gcov build of them (fuzz/CMakeLists.txt, FUZZ_MODE=replay), then prints
-# gcovr's report per source file of src/, lines first, then branches
-# (branches that only exceptions take are left out). The corpora are the
-# committed seeds plus whatever fuzz-native has found here.
+# Builds the module, and the core's C++ tests with the native fuzz target in
+# its replay build (FUZZ_MODE=replay), with gcov counters (their own
+# environment and build folders), runs both suites, replays each fuzz
+# target's corpus, then prints gcovr's report per source file of src/, lines
+# first, then branches (branches that only exceptions take are left out). The
+# corpora are the committed seeds plus whatever fuzz-native has found here.
 source "$root/fuzz/tools.sh"
 need_command curl curl
 need_command nm binutils
-need_file /usr/include/nlohmann/json.hpp nlohmann-json3-dev
 slot="$slot-coverage"
 setup_venv test fuzz
 module_build="$root/build/coverage-module$slot"
 native_build="$root/build/coverage-native$slot"
-core_build="$root/build/coverage-core$slot"
 # Counters from an earlier run would add up with this one's.
-find "$module_build" "$core_build" "$native_build" -name '*.gcda' -delete 2>/dev/null || true
+find "$module_build" "$native_build" -name '*.gcda' -delete 2>/dev/null || true
 "$venv/bin/python" -m pip install -q --disable-pip-version-check \
     --no-build-isolation --no-deps --force-reinstall \
     --config-settings=build-dir="$module_build" \
@@ -45,28 +42,22 @@ corpora() {  # the corpus folders of one target that exist
 }
 
 say "running the core's C++ tests"
-"$venv/bin/cmake" -S "$root" -B "$core_build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-    -DCMAKE_BUILD_TYPE=Debug -DPEMRIK_CORE_TESTS=ON -DPEMRIK_COVERAGE=ON >/dev/null
-"$venv/bin/cmake" --build "$core_build" >/dev/null
-"$venv/bin/ctest" --test-dir "$core_build" -Q --output-on-failure || say "the core's tests failed; coverage is reported all the same"
+build_native coverage-native -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER="${CXX:-g++}" \
+    -DPEMRIK_COVERAGE=ON -DPEMRIK_CORE_TESTS=ON -DPEMRIK_FUZZ=ON -DFUZZ_MODE=replay >/dev/null
+"$venv/bin/ctest" --test-dir "$native_build" -Q --output-on-failure || say "the core's tests failed; coverage is reported all the same"
 
 say "running the test suite"
 (cd "$root/tests" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@") || say "the suite failed; coverage is reported all the same"
 say "replaying the module target's corpus"
 mapfile -t dirs < <(corpora module_fuzz)
 "$venv/bin/python" "$root/fuzz/module_fuzz.py" -runs=0 "${dirs[@]}" 2>&1 | grep -E '^(#[0-9]+ +DONE|Done)' >&2
-say "replaying the native targets' corpora"
-"$venv/bin/cmake" -S "$root/fuzz" -B "$native_build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-    -DCMAKE_CXX_COMPILER="${CXX:-g++}" -DFUZZ_MODE=replay >/dev/null
-"$venv/bin/cmake" --build "$native_build" >/dev/null
-for target in core_fuzz url_fuzz; do
-    mapfile -t dirs < <(corpora "$target")
-    "$native_build/$target" "${dirs[@]}" >&2
-done
+mapfile -t dirs < <(corpora core_fuzz)
+say "replaying the native target's corpus ($(find "${dirs[@]}" -type f | wc -l) inputs)"
+find "${dirs[@]}" -type f -print0 | xargs -0 -r "$native_build/core_fuzz"
 
 # Notes of sources that a build no longer has (a file moved or removed) stay
 # beside their stale objects; ninja drops the objects, then the notes go too.
-for build in "$module_build" "$core_build" "$native_build"; do
+for build in "$module_build" "$native_build"; do
     "$venv/bin/ninja" -C "$build" -t cleandead >/dev/null
     find "$build" -name '*.gcno' -print0 | while IFS= read -r -d '' notes; do
         [ -e "${notes%.gcno}.o" ] || rm -f "$notes"
@@ -74,6 +65,6 @@ for build in "$module_build" "$core_build" "$native_build"; do
 done
 
 report=(--root "$root" --filter "$root/src/" --exclude-throw-branches --exclude-unreachable-branches
-        --sort uncovered-number "$module_build" "$core_build" "$native_build")
+        --sort uncovered-number "$module_build" "$native_build")
 "$venv/bin/gcovr" "${report[@]}" --txt
 "$venv/bin/gcovr" "${report[@]}" --txt --txt-metric branch

@@ -2,8 +2,8 @@
 #   bash scripts/dev.sh fuzz-native [seconds] [target...]   each target for seconds (default 600)
 #   bash scripts/dev.sh fuzz-native smoke                   every target for 20 s (CI)
 #   bash scripts/dev.sh fuzz-native merge [target...]       fold what runs found into the seeds
-# Targets: core_fuzz and url_fuzz (the Python-free core, libFuzzer, built by
-# fuzz/CMakeLists.txt) and module_fuzz (the module through the interpreter,
+# Targets: core_fuzz (the Python-free core, libFuzzer, the project's
+# PEMRIK_FUZZ build) and module_fuzz (the module through the interpreter,
 # atheris, with the module built by clang with coverage counters). Each target
 # starts from its committed seeds (fuzz/corpus/TARGET) and keeps what it finds
 # in build/fuzz-corpus/TARGET. A crashing input is copied into the committed
@@ -12,15 +12,20 @@
 # those inputs of every build/fuzz-corpus*/TARGET, of at most 512 bytes, that
 # reach a code edge its files do not (hit counts aside), so that it stays small.
 source "$root/fuzz/tools.sh"
+# clang with libFuzzer and the sanitizer runtimes. clang 16 is the first of
+# Debian's with the built-in that the C++ library's std::source_location needs.
+clang_version=16
+clangxx=clang++-$clang_version
+need_command "$clangxx" "clang-$clang_version"
+need_file "$("$clangxx" -print-file-name=libclang_rt.fuzzer-x86_64.a)" "libclang-rt-$clang_version-dev"
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 if [ "$seconds" = smoke ]; then seconds=20; fi
 merge=0
 if [ "$seconds" = merge ]; then merge=1; fi
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(core_fuzz url_fuzz module_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(core_fuzz module_fuzz)
 
-need_clang
 slot="$slot-fuzz"
 setup_venv fuzz
 
@@ -35,8 +40,8 @@ if printf '%s\n' "${targets[@]}" | grep -qx module_fuzz; then
         "--config-settings=cmake.define.CMAKE_CXX_FLAGS=$sanitize -fno-omit-frame-pointer -UNDEBUG -O1" \
         "--config-settings=cmake.define.CMAKE_MODULE_LINKER_FLAGS=-fsanitize=address,undefined -fno-sanitize=vptr,function"
 fi
-if printf '%s\n' "${targets[@]}" | grep -qx -e core_fuzz -e url_fuzz; then
-    native=$(build_native fuzz-native libfuzzer "$clangxx")
+if printf '%s\n' "${targets[@]}" | grep -qx core_fuzz; then
+    native=$(build_native native -DCMAKE_CXX_COMPILER="$clangxx" -DPEMRIK_FUZZ=ON -DFUZZ_MODE=libfuzzer)
 fi
 
 status=0
@@ -60,7 +65,7 @@ for target in "${targets[@]}"; do
         say "fuzzing $target for $seconds s"
     fi
     case "$target" in
-        core_fuzz|url_fuzz)
+        core_fuzz)
             env ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
                 "$native/$target" "${options[@]}" >"$log" 2>&1 && rc=0 || rc=$?
             ;;
