@@ -1,9 +1,10 @@
 """What a Python user would write instead: the same texts from plain Python.
 
 The contenders are the oracle's own functions in tests/support/oracles.py,
-the one statement of each rule, so they do all that pemrik does (the curl
-line's refusals included) and nothing more; run.py still checks once per run,
-before timing anything, that each gives exactly the oracle's text.
+the one statement of each rule; the command line is its text alone, without
+the refusals that pemrik checks too, as a user's function would be. run.py
+still checks once per run, before timing anything, that each gives exactly
+the oracle's text.
 """
 
 from collections.abc import Sequence
@@ -72,7 +73,7 @@ class PyRequest:
 
     def get_request_command(self):
         method = METHOD_NAMES[int(self.method)]
-        return oracles.curl_line(self.url, self.headers, method, self.body)
+        return oracles.quoted_line(self.url, self.headers, method, self.body)
 
 
 _new_request = object.__new__

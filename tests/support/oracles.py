@@ -45,6 +45,11 @@ def curl_line(url, headers, method, body):
     when there is none."""
     if refused := curl_refusal(url, headers, body):
         raise ValueError(refused)
+    return quoted_line(url, headers, method, body)
+
+
+def quoted_line(url, headers, method, body):
+    """The command line's text, its refusals left out."""
     line = f"curl -X {method} " + (url if BARE.fullmatch(url) else _single(url))
     line += "".join(f' -H "{_double(name)}: {_double(value)}"' for name, value in headers)
     if body is not None:
