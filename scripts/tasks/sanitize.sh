@@ -1,3 +1,5 @@
+# sanitize: the suite against an AddressSanitizer and UBSan debug build
+#
 # Builds the module with AddressSanitizer and UndefinedBehaviorSanitizer (a
 # debug build, so that assertions are checked too) in its own environment and
 # build folder, and runs the whole test suite under them:
@@ -28,11 +30,21 @@ if ! nm -D --undefined-only "$built" | grep __asan_report >/dev/null; then
 fi
 
 cd "$root/tests"
+# A sanitizer that stops the process writes its report to a file of its own
+# (pytest holds back what the tests print, and would lose it), shown below.
+reports=$(mktemp -d)
+trap 'rm -rf "$reports"' EXIT
 export LD_PRELOAD="$runtime $cxx_runtime${LD_PRELOAD:+ $LD_PRELOAD}"
-export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=1:log_path=$reports/asan${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export PYTHONMALLOC=malloc  # every object on the instrumented heap
 export PEMRIK_SANITIZED=1
-# Standard error stays uncaptured: a sanitizer that stops the process would
-# otherwise take its report down with the output pytest holds back.
-exec "$venv/bin/python" -m pytest -q -p no:cacheprovider --capture=sys "$@"
+say "running the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+status=0
+"$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+    say "sanitizer reports:"
+    cat "$reports"/* >&2
+    status=1
+fi
+exit "$status"
