@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up everything pemrik needs and runs one task:
 #   bash scripts/dev.sh demo    build, install, run examples/demo.py
-#   bash scripts/dev.sh test    build, install, run the whole test suite
-# Other tasks: see scripts/tasks/ and README.
+#   bash scripts/dev.sh test    build, install, run the test suite (pytest arguments pass on)
+#   bash scripts/dev.sh         list every task with a line on what it does
+# The other tasks live in scripts/tasks/NAME.sh, each sourced with the
+# functions below; the first line of each says what it does.
 # Each task finds the interpreter itself, keeps its own virtual environment in
 # .venv-<version>, and rebuilds the module incrementally. CPython 3.13 is the
 # default; PEMRIK_PYTHON names another one, as a version (3.11, 3.12, 3.14,
@@ -142,6 +144,7 @@ PY
 )
     local stamp="$venv/.requirements"
     if [ "$(cat "$stamp" 2>/dev/null)" != "${declared%%$'\n'*}" ]; then
+        say "installing the tools of ${groups[*]// /, } from PyPI into $venv (a first time takes a minute or two)"
         local pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check) args=()
         # Dependency groups need pip 25.1 or later.
         "${pip[@]}" 'pip>=25.1'
@@ -174,11 +177,16 @@ prepare_newman() {
     fi
 }
 
-# Builds the module (incrementally, in build/) and installs it into the venv.
+# Builds the module incrementally and installs it into the venv. The build
+# folder is this script's own (pip install . keeps build/{wheel_tag}), and a
+# build with warnings as errors has another, so that none rebuilds another's.
 install_module() {
+    local folder="build/dev-{wheel_tag}$slot"
+    [ "$werror" = OFF ] || folder="$folder-werror"
+    say "building pemrik (incrementally) and installing it; a first build takes about a minute"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
-        --config-settings=build-dir="build/{wheel_tag}$slot" \
+        --config-settings=build-dir="$folder" \
         --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror \
         --config-settings=cmake.define.PEMRIK_NO_SIMD=$no_simd "$@" .
 }
@@ -207,22 +215,31 @@ case "${1:-}" in
         need_command openssl openssl
         prepare_newman
         setup_venv test
-        core_tests
         install_module
         shift
+        say "running the test suite"
         cd "$root/tests"
         exec "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
         ;;
+    "" | help | -h | --help)
+        echo "usage: bash scripts/dev.sh TASK [arguments]"
+        echo
+        printf '  %-13s %s\n' demo "build, install and run examples/demo.py"
+        printf '  %-13s %s\n' test "build, install and run the test suite (pytest arguments pass on)"
+        for task in "$root"/scripts/tasks/*.sh; do
+            line=$(head -1 "$task")
+            name=${line#\# }
+            printf '  %-13s %s\n' "${name%%:*}" "${name#*: }"
+        done
+        [ -n "${1:-}" ] || exit 2
+        ;;
     *)
-        # Further tasks live in scripts/tasks/NAME.sh and use the functions above.
-        task="$root/scripts/tasks/${1:-}.sh"
-        if [ -n "${1:-}" ] && [ -f "$task" ]; then
-            shift
-            source "$task"
-        else
-            tasks=$(ls "$root/scripts/tasks" 2>/dev/null | sed 's/\.sh$//' | tr '\n' '|')
-            echo "usage: bash scripts/dev.sh demo|test|${tasks%|} [arguments]" >&2
+        task="$root/scripts/tasks/$1.sh"
+        if [ ! -f "$task" ]; then
+            say "no task '$1'; bash scripts/dev.sh lists them"
             exit 2
         fi
+        shift
+        source "$task"
         ;;
 esac

@@ -1,4 +1,6 @@
-# bench: build and install the tree's module, then run the benchmark suite.
+# bench: the benchmark suite (--quick prints only; --instructions counts instructions)
+#
+# build and install the tree's module, then run the benchmark suite.
 #   bash scripts/dev.sh bench [--quick] [--rounds N] [--only W1,W5] [--results DIR]
 #   bash scripts/dev.sh bench --instructions [export render construct read]
 # Sourced by scripts/dev.sh with the task name shifted off. Prints the table;

@@ -1,3 +1,5 @@
+# coverage: line and branch coverage of src/ by the suite and the fuzz corpora
+#
 # Line and branch coverage of src/ by the test suite and the fuzz corpora:
 #   bash scripts/dev.sh coverage [pytest arguments]
 # Builds the module, and the core's C++ tests with the native fuzz target in

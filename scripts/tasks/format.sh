@@ -1,4 +1,6 @@
-# format: lay out every source file the way `bash scripts/dev.sh lint` checks.
+# format: lay out every source file the way lint checks it
+#
+# lay out every source file the way `bash scripts/dev.sh lint` checks.
 #   bash scripts/dev.sh format            rewrite the files in place
 #   bash scripts/dev.sh format --commit   the same as one commit of its own
 # C++ with clang-format, Python with ruff's safe fixes (import order, obsolete

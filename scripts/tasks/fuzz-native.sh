@@ -1,3 +1,5 @@
+# fuzz-native: coverage-guided fuzzing of the core and the module (smoke: 20 s each)
+#
 # Coverage-guided fuzzing under AddressSanitizer and UndefinedBehaviorSanitizer:
 #   bash scripts/dev.sh fuzz-native [seconds] [target...]   each target for seconds (default 600)
 #   bash scripts/dev.sh fuzz-native smoke                   every target for 20 s (CI)

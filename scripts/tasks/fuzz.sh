@@ -1,3 +1,5 @@
+# fuzz: every property test at depth (tens of thousands of examples; long)
+#
 # Runs every property test of the suite with the large example budget of the
 # "deep" hypothesis profile (tests/conftest.py):
 #   bash scripts/dev.sh fuzz [pytest arguments]

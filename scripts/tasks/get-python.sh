@@ -1,4 +1,6 @@
-# get-python: install CPython 3.14, 3.15 or the free-threaded 3.14t into the
+# get-python: install CPython 3.14, 3.15 or 3.14t into the interpreter cache
+#
+# install CPython 3.14, 3.15 or the free-threaded 3.14t into the
 # interpreter cache when no working one is found.
 #   bash scripts/dev.sh get-python 3.14|3.15|3.14t
 # Sourced by scripts/dev.sh with the task name shifted off. The cache is

@@ -1,4 +1,6 @@
-# interpreters: build and test pemrik with every supported CPython here (3.11
+# interpreters: the suite on every supported CPython present, a line each
+#
+# build and test pemrik with every supported CPython here (3.11
 # to 3.15 and the free-threaded 3.14t).
 #   bash scripts/dev.sh interpreters [pytest arguments]
 # Sourced by scripts/dev.sh with the task name shifted off. For each version

@@ -1,4 +1,6 @@
-# lint: check the layout and lint of every source file, changing nothing.
+# lint: check layout and lint of every source file, changing nothing
+#
+# check the layout and lint of every source file, changing nothing.
 #   bash scripts/dev.sh lint
 # C++ against .clang-format, Python with ruff (its lint rules, then its
 # formatter's layout; both configured in pyproject.toml), and whitespace

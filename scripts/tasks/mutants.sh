@@ -1,3 +1,5 @@
+# mutants: the suite against deliberately broken builds; fails if one passes
+#
 # Deliberately broken builds (mutants): shows that the suite fails on each.
 #   bash scripts/dev.sh mutants [NAME...]    (all mutants when none is named)
 # Copies the tree to a temporary folder, builds it once unchanged (the suite

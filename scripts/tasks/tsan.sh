@@ -1,4 +1,6 @@
-# tsan: the threads test under ThreadSanitizer, with the GIL off.
+# tsan: the threads test under ThreadSanitizer with the GIL off (not in CI)
+#
+# the threads test under ThreadSanitizer, with the GIL off.
 #   bash scripts/dev.sh tsan [rounds]
 # Sourced by scripts/dev.sh. Needs a free-threaded CPython built with
 # --with-thread-sanitizer: made once into the interpreter cache

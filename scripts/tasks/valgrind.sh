@@ -1,3 +1,5 @@
+# valgrind: memcheck of every workflow, reporting the module's own frames
+#
 # Runs every workflow and error path of tests/support/workflows.py under valgrind
 # memcheck and reports invalid accesses and definite leaks whose stack passes
 # through the module (the interpreter's own findings are counted, not judged):

@@ -1,4 +1,6 @@
-# wheel: package pemrik the way a user gets it and test what was installed.
+# wheel: wheels for each interpreter present and an sdist, tested, kept in dist/
+#
+# package pemrik the way a user gets it and test what was installed.
 #   bash scripts/dev.sh wheel [pytest arguments]
 # Sourced by scripts/dev.sh with the task name shifted off. For each supported
 # interpreter present (3.11, 3.12, 3.13, 3.14, 3.15 and the free-threaded
