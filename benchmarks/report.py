@@ -36,12 +36,15 @@ def verdict(value, at_least=None, at_most=None):
     return "met" if ok else "NOT MET"
 
 
-def table(rows):
+def table(rows, targets=True):
+    """The rows as a markdown table; with targets, the target and whether it is met too."""
     header = Row("workload", "contender", "measured (median)", "ratio", "target", "result")
+    columns = 6 if targets else 4
     cells = [
-        [r.workload, r.contender, r.value, r.ratio, r.target, r.result] for r in [header, *rows]
+        [r.workload, r.contender, r.value, r.ratio, r.target, r.result][:columns]
+        for r in [header, *rows]
     ]
-    widths = [max(len(c[i]) for c in cells) for i in range(6)]
+    widths = [max(len(c[i]) for c in cells) for i in range(columns)]
     lines = []
     for k, c in enumerate(cells):
         lines.append("| " + " | ".join(t.ljust(w) for t, w in zip(c, widths, strict=False)) + " |")
@@ -112,9 +115,33 @@ def machine(root, module_file):
     }
 
 
+INTRO = """# pemrik's benchmarks
+
+pemrik against what a Python user would write instead, each call's first use
+on fresh objects as the headline (repeated calls on the same objects are the
+rows marked "repeat"). Every workload runs in one process, contenders taking
+turns; times are medians of CPU time, and every contender's text is checked
+once against the oracle of tests/support/oracles.py, so that each ratio
+compares equal work.
+
+    bash scripts/dev.sh bench                 # this report, rewritten (a few minutes)
+    bash scripts/dev.sh bench --quick         # the table printed, nothing written
+    bash scripts/dev.sh bench --instructions  # callgrind's count of the hot calls
+    OTHER/.venv-3.13/bin/python benchmarks/run.py --quick   # another build of pemrik
+
+W1 exports 10,000 requests (three headers, every other with a JSON body); R1
+is the same document as dicts and json.dumps(sort_keys=True), R2 and R3
+orjson; F is one copy of the output. W2 renders command lines, W3 constructs
+requests, W4 reads 10,000 requests back, W5 measures memory, W6 export time
+at 1k/10k/100k requests, W7 the import, W8 the W1 export with an é in each
+body.
+"""
+
+
 def markdown(info, mode, rows, notes, plot_name):
     lines = [
-        "# pemrik benchmark results",
+        INTRO,
+        "## The last full run",
         "",
         f"- date: {info['date']}",
         f"- machine: {info['cpu']}, {info['cores']} cores, {info['system']}",
@@ -123,13 +150,13 @@ def markdown(info, mode, rows, notes, plot_name):
         f"- benchmark: {info['benchmark']}",
         f"- run: {mode}; load average at start {info['load']}",
         "",
-        table(rows),
+        table(rows, targets=False),
         "",
     ]
     if notes:
         lines += ["Notes:", ""] + [f"- {n}" for n in notes] + [""]
     if plot_name:
-        lines += [f"![export time against collection size]({plot_name})", ""]
+        lines += [f"![export time against collection size](results/{plot_name})", ""]
     return "\n".join(lines)
 
 

@@ -16,10 +16,11 @@ the same objects are the rows marked (repeat). Before timing, every text is
 compared once with the oracle of tests/support/oracles.py, so that every ratio
 compares equal work; a difference is reported loudly.
 
-Prints the table. A full run (neither --quick nor --only) also writes
-results/table.md and results/export_scaling.png beside this file; --results
-DIR writes them into DIR for any run. The exit status is 0 whatever the
-numbers are.
+Prints the table with the targets. A full run (neither --quick nor --only)
+also rewrites the report, README.md beside this file (dated, without the
+targets), and results/export_scaling.png; --results DIR writes the plot into
+DIR and the report beside DIR, for any run. The exit status is 0 whatever
+the numbers are.
 """
 
 import argparse
@@ -686,8 +687,8 @@ def main(argv=None):
     parser.add_argument("--only", help="comma-separated workloads, e.g. W1,W5")
     parser.add_argument(
         "--results",
-        help="write table.md and the plot into this folder (a full run writes them into "
-        "benchmarks/results)",
+        help="write the plot into this folder and the report beside it (a full run: "
+        "benchmarks/results and benchmarks/README.md)",
     )
     args = parser.parse_args(argv)
     chosen = [w.strip().upper() for w in args.only.split(",")] if args.only else list(ORDER)
@@ -747,17 +748,18 @@ def main(argv=None):
                 plot_name = os.path.basename(plot_path)
             else:
                 notes.append("The plot was not drawn: matplotlib is unavailable.")
-    text = report.markdown(info, mode, rows, notes, plot_name)
-    print(text)
+    print(report.table(rows))
+    print("\n".join(f"- {n}" for n in notes))
     if results is not None:
-        with open(os.path.join(results, "table.md"), "w", encoding="utf-8") as f:
-            f.write(text)
+        target = os.path.join(os.path.dirname(results), "README.md")
+        with open(target, "w", encoding="utf-8") as f:
+            f.write(report.markdown(info, mode, rows, notes, plot_name))
         print(
-            f"written: {os.path.relpath(os.path.join(results, 'table.md'))}"
+            f"written: {os.path.relpath(target)}"
             + (f", {os.path.relpath(os.path.join(results, plot_name))}" if plot_name else "")
         )
     else:
-        print("not written (--quick or --only): a full run writes benchmarks/results/")
+        print("not written (--quick or --only): a full run rewrites benchmarks/README.md")
     if checks.failed:
         print("\nMISMATCH in " + "; ".join(checks.failed), file=sys.stderr)
     return 0

@@ -5,7 +5,7 @@
 #   bash scripts/dev.sh bench --instructions [export render construct read]
 # Sourced by scripts/dev.sh with the task name shifted off. Prints the table;
 # a full run (neither --quick nor --only) also writes
-# benchmarks/results/table.md and export_scaling.png. --instructions counts
+# benchmarks/README.md and results/export_scaling.png. --instructions counts
 # the instructions of the hot calls under callgrind instead.
 # Both scripts measure the pemrik of the python that runs them, so another
 # build (such as a baseline in a second worktree) is measured by running them
