@@ -11,7 +11,6 @@ import re
 import shutil
 import subprocess
 import sys
-import sysconfig
 import traceback
 from pathlib import Path
 
@@ -22,9 +21,6 @@ from support.child import TESTS, run_child
 from support.workflows import OPERATIONS, objects
 
 IMPORT = "init()"  # the module's own part of an import, in a fresh copy of it
-# Free-threaded builds keep a class's references from its instances apart (per thread, deferred),
-# so sys.getrefcount of a class moves as instances come and go: classes are not counted there.
-COUNTS_CLASSES = not sysconfig.get_config_var("Py_GIL_DISABLED")
 # The interpreter's own failures pass too: a script function of workflows.py that lost its
 # exception, and (3.13.0, importing) PyType_FromSpec failing without one, reported as SystemError.
 FAILED = r"MemoryError|SystemError: <function raising\.<locals>\.item at "
@@ -54,7 +50,6 @@ def attempt(expr, mode, start):  # the try's record
     func, (args, kwargs) = eval(expr[:end], ns), eval("(lambda *a, **k: (a, k))" + expr[end:], ns)
     receiver, tracked = getattr(func, "__self__", None), ns["STATIC"][:]
     before = seen([receiver, args, kwargs], tracked)
-    tracked = [o for o in tracked if COUNTS_CLASSES or not isinstance(o, type)]
     counts, sys.stderr = [sys.getrefcount(o) for o in tracked], None  # no reports in the call
     NEW[1].value, NEW[0].value = start if mode == "new" else -1, 0
     if mode != "new":
