@@ -28,14 +28,15 @@ IMPORT_FAILED = FAILED + "|SystemError: attempted to fetch exception but none wa
 
 
 def seen(x, tracked):  # a value as JSON (a request as its line), its parts added to tracked
-    tracked += [] if isinstance(x, int) else [x]
+    tracked += [] if x is None or isinstance(x, int) else [x]
     if isinstance(x, BaseException):
         return f"{type(x).__name__}: {x} <- {seen(x.__cause__, [])}"
     if hasattr(x, "get_collection"):
         x = ["collection", x.get_collection()]
     if isinstance(x, dict) or hasattr(x, "__iter__") and not isinstance(x, str):
         return [seen(i, tracked) for i in (x.items() if isinstance(x, dict) else x)]
-    return getattr(x, "get_request_command", lambda: getattr(x, "__name__", repr(x)))()
+    text = getattr(x, "__name__", re.sub(" at 0x[0-9a-f]+", "", repr(x)))  # as any process has it
+    return getattr(x, "get_request_command", lambda: text)()
 
 
 def usable(receiver, ns):  # afterwards a collection takes a request; a new import makes one
