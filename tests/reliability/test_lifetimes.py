@@ -3,6 +3,7 @@ once (texts of several MB) and, outside the sanitizer run, overwritten (debug al
 pointer kept too long shows as different text or a crash."""
 
 import os
+import sysconfig
 
 import pytest
 
@@ -66,5 +67,7 @@ CASES += [(PAIRS, dict(n=n)) for n in (8, 9, 40)]
 
 @pytest.mark.parametrize("code, fields", CASES, ids=[str(f) for _, f in CASES])
 def test_objects_let_go_during_the_call(code, fields):
+    if fields.get("kind") == "__del__" and sysconfig.get_config_var("Py_GIL_DISABLED"):
+        pytest.skip("the free-threaded collector waits for more objects than the call makes")
     child = run_child(code.format(**fields), env=ENV)
     assert child.returncode == 0, child.stdout + child.stderr[-3000:]
