@@ -10,9 +10,7 @@ class Seq:
 
     def __len__(self):
         self.hook("__len__", None)
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return len(self.items) if self.length is None else self.length
+        return _given(len(self.items) if self.length is None else self.length)
 
     def __getitem__(self, i):
         self.read.append(i)
