@@ -67,7 +67,7 @@ Document::Document(const std::vector<Request>* requests) : requests_(requests) {
 }
 
 template <class Char>
-Char* Document::write_as(Char* out) const noexcept {
+Char* Document::write(Char* out) const noexcept {
     assert(!without_host_);
     json::Write<Char> sink(out);
     auto items = [&](json::Write<Char>& outer) {
@@ -108,8 +108,8 @@ Char* Document::write_as(Char* out) const noexcept {
     return sink.end();
 }
 
-std::uint8_t* Document::write(std::uint8_t* out) const noexcept { return write_as(out); }
-std::uint16_t* Document::write(std::uint16_t* out) const noexcept { return write_as(out); }
-std::uint32_t* Document::write(std::uint32_t* out) const noexcept { return write_as(out); }
+template std::uint8_t* Document::write(std::uint8_t*) const noexcept;
+template std::uint16_t* Document::write(std::uint16_t*) const noexcept;
+template std::uint32_t* Document::write(std::uint32_t*) const noexcept;
 
 }  // namespace pemrik::document

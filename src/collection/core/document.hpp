@@ -30,17 +30,13 @@ public:
     std::optional<std::size_t> without_host() const noexcept { return without_host_; }
     text::Size size() const noexcept { return size_; }
 
-    // Write exactly size().length code units at out and return the end;
-    // one-byte units only when size().top is below 0xC4, two-byte ones only
-    // below 0xF0.
-    std::uint8_t* write(std::uint8_t* out) const noexcept;
-    std::uint16_t* write(std::uint16_t* out) const noexcept;
-    std::uint32_t* write(std::uint32_t* out) const noexcept;
+    // Writes exactly size().length code units of std::uint8_t, std::uint16_t or
+    // std::uint32_t (as wide as text::max_code_point(size().top) needs) at
+    // out and returns the end.
+    template <class Char>
+    Char* write(Char* out) const noexcept;
 
 private:
-    template <class Char>
-    Char* write_as(Char* out) const noexcept;
-
     // What measuring found in one request, for writing it: its url's cut,
     // and what its url, and its body and headers' texts together, need.
     struct Item {

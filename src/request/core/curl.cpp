@@ -95,7 +95,7 @@ CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
 }
 
 template <class Char>
-Char* CommandLine::write_as(Char* out) const noexcept {
+Char* CommandLine::write(Char* out) const noexcept {
     assert(!refusal_);
     const Request& r = request_;
     Char* const start = out;
@@ -126,8 +126,8 @@ Char* CommandLine::write_as(Char* out) const noexcept {
     return out;
 }
 
-std::uint8_t* CommandLine::write(std::uint8_t* out) const noexcept { return write_as(out); }
-std::uint16_t* CommandLine::write(std::uint16_t* out) const noexcept { return write_as(out); }
-std::uint32_t* CommandLine::write(std::uint32_t* out) const noexcept { return write_as(out); }
+template std::uint8_t* CommandLine::write(std::uint8_t*) const noexcept;
+template std::uint16_t* CommandLine::write(std::uint16_t*) const noexcept;
+template std::uint32_t* CommandLine::write(std::uint32_t*) const noexcept;
 
 }  // namespace pemrik::curl

@@ -35,17 +35,13 @@ public:
     const std::optional<Refusal>& refusal() const noexcept { return refusal_; }
     text::Size size() const noexcept { return size_; }
 
-    // Write exactly size().length code units at out and return the end;
-    // one-byte units only when size().top is below 0xC4, two-byte ones only
-    // below 0xF0.
-    std::uint8_t* write(std::uint8_t* out) const noexcept;
-    std::uint16_t* write(std::uint16_t* out) const noexcept;
-    std::uint32_t* write(std::uint32_t* out) const noexcept;
+    // Writes exactly size().length code units of std::uint8_t, std::uint16_t or
+    // std::uint32_t (as wide as text::max_code_point(size().top) needs) at
+    // out and returns the end.
+    template <class Char>
+    Char* write(Char* out) const noexcept;
 
 private:
-    template <class Char>
-    Char* write_as(Char* out) const noexcept;
-
     const Request& request_;
     std::optional<Refusal> refusal_;
     text::Size size_;
