@@ -28,8 +28,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
     char* out = reinterpret_cast<char*>(ends + texts);
     std::uint64_t end = 0;
     auto put = [&](std::string_view text) {
-        if (!text.empty())
-            std::memcpy(out + end, text.data(), text.size());  // an absent body has no data
+        text::copy(out + end, text.data(), text.size());  // an absent body has no data
         end += text.size();
         *ends++ = end;
     };
@@ -39,7 +38,7 @@ Request::Request(std::string_view url, std::span<const HeaderView> headers, Meth
         put(h.name);
         put(h.value);
     }
-    std::memset(out + end, 0, text::padding);
+    std::memset(out + end, 0, text::padding);  // read by scans, never counted
 }
 
 Request::Request(const Request& other)
