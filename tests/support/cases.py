@@ -4,13 +4,11 @@ from pemrik import HTTPMETHOD, Pemrik, PemrikCollection
 from support.oracles import METHODS  # noqa: F401 (imported from here too)
 
 
-def make(records):
-    """Requests from (url, headers, method name, body) records."""
+def make(records):  # requests from (url, headers, method name, body) records
     return [Pemrik(url, list(hs), getattr(HTTPMETHOD, m), body) for url, hs, m, body in records]
 
 
-def outcome(call, *args):
-    """call(*args), or the ValueError it raises as (ValueError, its text)."""
+def outcome(call, *args):  # call(*args), or the ValueError it raises as (ValueError, its text)
     try:
         return call(*args)
     except ValueError as e:
@@ -18,8 +16,7 @@ def outcome(call, *args):
 
 
 def lines(x):
-    """A request as its command line (or its refusal, as outcome() gives it), a collection as its
-    requests, a list item by item; else x."""
+    """A request as its command line (or refusal, per outcome()); a collection or list, by item."""
     x = x.get_collection() if isinstance(x, PemrikCollection) else x
     x = outcome(x.get_request_command) if isinstance(x, Pemrik) else x
     return [lines(i) for i in x] if isinstance(x, list) else x

@@ -11,11 +11,10 @@ BARE = re.compile(r"[A-Za-z0-9@%+=:,./_-]+")  # a url that stands unquoted
 SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.\-]*(?=://)")  # explicit ranges: ASCII only
 # What no command line carries: a NUL anywhere, a line break in a header, a name's leading "@".
 NUL, BREAK, NAME = re.compile(r"\0"), re.compile(r"[\0\r\n]"), re.compile(r"\A@|[\0\r\n]")
-WHY = dict.fromkeys(
-    "\r\n", "holds a line break (CR or LF), which curl would send as further header lines"
-)
-WHY["\0"] = "holds a NUL character, which no shell can pass to a program"
+WHY = {"\0": "holds a NUL character, which no shell can pass to a program"}
 WHY["@"] = "begins with '@', which makes curl read headers from a file of that name"
+WHY["\r"] = "holds a line break (CR or LF), which curl would send as further header lines"
+WHY["\n"] = WHY["\r"]
 
 
 def _single(text):
@@ -30,9 +29,8 @@ def curl_refusal(url, headers, body):
     """Why no command line carries the request (the ValueError's text), or None: the first text
     (url, then each header's name and value, then the body) with a character it cannot hold."""
     texts = [("the url", url, NUL)]
-    for i, (name, value) in enumerate(headers):
-        texts += [(f"the name of header {i}", name, NAME)]
-        texts += [(f"the value of header {i}", value, BREAK)]
+    for i, (n, v) in enumerate(headers):
+        texts += [(f"the name of header {i}", n, NAME), (f"the value of header {i}", v, BREAK)]
     texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
         if found := unpassable.search(text):
@@ -41,8 +39,7 @@ def curl_refusal(url, headers, body):
 
 
 def curl_line(url, headers, method, body):
-    """The command line for (url, [(name, value)], method name, body or None); raises ValueError
-    when there is none."""
+    """The command line for (url, [(name, value)], method name, body or None), or ValueError."""
     if refused := curl_refusal(url, headers, body):
         raise ValueError(refused)
     return quoted_line(url, headers, method, body)
@@ -59,9 +56,7 @@ def quoted_line(url, headers, method, body):
 
 def curl_words(url, headers, method, body):
     """The arguments curl receives from that command line."""
-    out = ["-X", method, url]
-    for name, value in headers:
-        out += ["-H", f"{name}: {value}"]
+    out = ["-X", method, url, *(word for n, v in headers for word in ("-H", f"{n}: {v}"))]
     if body is not None:
         out += ["--data-raw" if body.startswith("@") else "-d", body]
     return out

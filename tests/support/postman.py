@@ -19,71 +19,52 @@ SCHEMA = Path(os.environ.get("PEMRIK_POSTMAN") or ROOT.parent / "shared/postman"
 NEWMAN = Path(os.environ.get("PEMRIK_NEWMAN") or ROOT / "build/newman/node_modules/newman/bin/newman.js")  # fmt: skip
 
 
-def unavailable(reason):
-    if os.environ.get("PEMRIK_REQUIRE_CLIENTS"):
-        pytest.fail(reason + " (PEMRIK_REQUIRE_CLIENTS is set)")
-    pytest.skip(reason)
+def need(found, reason):
+    if not found:
+        (pytest.fail if os.environ.get("PEMRIK_REQUIRE_CLIENTS") else pytest.skip)(reason)
 
 
-def schema_errors(text):
-    """Every way the document text breaks the schema."""
-    if not SCHEMA.is_file():
-        unavailable(f"no {SCHEMA} (PEMRIK_POSTMAN names its folder)")
+def schema_errors(text):  # every way the document text breaks the schema
+    need(SCHEMA.is_file(), f"no {SCHEMA} (PEMRIK_POSTMAN names its folder)")
     schema = Draft7Validator(json.loads(SCHEMA.read_text("utf-8")), format_checker=Draft7Validator.FORMAT_CHECKER)  # fmt: skip
     return [f"{list(e.absolute_path)}: {e.message}" for e in schema.iter_errors(json.loads(text))]
 
 
-def run_newman(collection, folder):
-    """Runs a collection text through newman (no proxy, no user settings, any certificate)."""
-    if shutil.which("newman"):
-        command = ["newman"]
-    elif shutil.which("node") and NEWMAN.is_file():
-        command = ["node", str(NEWMAN)]
-    else:
-        unavailable(f"no newman on PATH, nor node and {NEWMAN} (PEMRIK_NEWMAN names it)")
+def run_newman(collection, folder):  # what it prints (no proxy, no user settings, any certificate)
+    command = ["newman"] if shutil.which("newman") else ["node", str(NEWMAN)]
+    need(command[0] == "newman" or shutil.which("node") and NEWMAN.is_file(), f"no newman on PATH, nor node and {NEWMAN} (PEMRIK_NEWMAN names it)")  # fmt: skip
     (folder / "collection.json").write_text(collection, encoding="utf-8")
     env = {"PATH": os.environ["PATH"], "HOME": str(folder), "LC_ALL": "C.UTF-8", "NO_COLOR": "1"}
     done = subprocess.run([*command, "run", "collection.json", "--insecure"], cwd=folder, env=env, capture_output=True, text=True, timeout=600)  # fmt: skip
     return done.stdout + done.stderr
 
 
-class Recorder(socketserver.StreamRequestHandler):
-    def handle(self):
-        if not (line := self.rfile.readline()):
+def record(sock, address, server):  # one request, as its bytes arrive
+    with sock.makefile("rwb") as stream:
+        if not (line := stream.readline()):
             return
         method, target, _ = line.split(b" ", 2)
-        lines = iter(lambda: self.rfile.readline().rstrip(b"\r\n"), b"")  # up to the blank line
-        headers = [tuple(line.split(b":", 1)) for line in lines]
+        headers = [tuple(h.split(b":", 1)) for h in iter(lambda: stream.readline().rstrip(b"\r\n"), b"")]  # fmt: skip
         length = sum(int(v) for n, v in headers if n.lower() == b"content-length")
-        self.server.received.append((method, target, headers, self.rfile.read(length)))
-        if method not in self.server.hang_up:
-            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+        server.received.append((method, target, headers, stream.read(length)))
+        if method not in server.hang_up:  # an empty 200, then closed; else hung up on
+            stream.write(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
 
 
 class RecordingServer(socketserver.ThreadingTCPServer):
-    """Records requests as their bytes arrive: (method, target, [(name, what follows the colon)],
-    body). Answers an empty 200 and closes, but hangs up on the methods in hang_up; given a
-    folder for a fresh self-signed certificate, it speaks TLS."""
+    """Records each request as (method, target, [(name, what follows the colon)], body)."""
 
     daemon_threads = True
 
     def __init__(self, tls_folder=None, hang_up=()):
-        self.tls, self.hang_up, self.received = None, hang_up, []
-        if tls_folder:
-            key, cert = tls_folder / "key.pem", tls_folder / "cert.pem"
-            openssl = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1".split()
-            subprocess.run(
-                [*openssl, "-keyout", key, "-out", cert], check=True, capture_output=True
-            )
-            self.tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            self.tls.load_cert_chain(cert, key)
-        super().__init__(("127.0.0.1", 0), Recorder)
-        self.base = f"{'https' if self.tls else 'http'}://127.0.0.1:{self.server_address[1]}"
+        self.hang_up, self.received = hang_up, []
+        super().__init__(("127.0.0.1", 0), record)
+        self.base = f"{'https' if tls_folder else 'http'}://127.0.0.1:{self.server_address[1]}"
+        if tls_folder:  # TLS, a fresh self-signed certificate; the handshake made on accepting
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", "key.pem", "-out", "cert.pem"], cwd=tls_folder, check=True, capture_output=True)  # fmt: skip
+            (tls := ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)).load_cert_chain(tls_folder / "cert.pem", tls_folder / "key.pem")  # fmt: skip
+            self.socket = tls.wrap_socket(self.socket, server_side=True)
         threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
-
-    def get_request(self):
-        sock, address = super().get_request()
-        return (self.tls.wrap_socket(sock, server_side=True) if self.tls else sock), address
 
     def __exit__(self, *exc):
         self.shutdown()
