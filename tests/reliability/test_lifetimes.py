@@ -49,12 +49,12 @@ def run(kind):  # the lines made, and whether the caller let go
 assert run({kind!r}) == (run(None)[0], True)
 """
 # Header pairs made as they are read, held by nobody else, past the few kept in place: the
-# constructor must hold each one until the record has copied its texts.
+# constructor must hold each one until the record has copied its texts (with escapes, at MB size).
 PAIRS = """
 from pemrik import HTTPMETHOD as M, Pemrik
 from support.oracles import curl_line
 
-pair = lambda i: ("N" + str(i) + "n" * (256 << 10), "v" * (256 << 10) + str(i) + "é")
+pair = lambda i: ("N" + str(i) + "n" * (256 << 10), "v'$`\\x01" * (64 << 10) + str(i) + "é")
 pairs = type("Pairs", (), dict(__len__=lambda s: {n}, __getitem__=lambda s, i: pair(range({n})[i])))
 line = curl_line("/p", [pair(i) for i in range({n})], "PUT", None)
 assert Pemrik("/p", pairs(), M.PUT).get_request_command() == line
