@@ -1,15 +1,15 @@
-// Preloaded by the out-of-memory sweep (tests/reliability/test_oom.py): operator new number
-// oom_refuse_new, counted from 0 in oom_new_count, throws std::bad_alloc (-1 refuses none). The
-// array and nothrow forms call this one.
+// Preloaded by the out-of-memory sweep (tests/reliability/test_oom.py): operator new counts its
+// calls from 0 in oom_new[0] and throws std::bad_alloc at call number oom_new[1] (-1 refuses none).
+// The array and nothrow forms call this one.
 #include <cstdlib>
 #include <new>
 
 extern "C" {
-long long oom_new_count = 0, oom_refuse_new = -1;
+long long oom_new[2] = {0, -1};
 }
 
 void* operator new(std::size_t size) {
-    if (oom_new_count++ == oom_refuse_new) throw std::bad_alloc();
+    if (oom_new[0]++ == oom_new[1]) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }

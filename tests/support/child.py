@@ -3,7 +3,6 @@
 import os
 import subprocess
 import sys
-import textwrap
 from pathlib import Path
 
 TESTS = Path(__file__).resolve().parents[1]
@@ -13,5 +12,5 @@ def run_child(code, timeout=120, env=None):
     """Runs code in a child interpreter that can import `support`; env adds to the environment."""
     path = os.pathsep.join(p for p in (str(TESTS), os.environ.get("PYTHONPATH")) if p)
     env = {**os.environ, "PYTHONPATH": path, "PYTHONFAULTHANDLER": "1", **(env or {})}
-    run = [sys.executable, "-c", textwrap.dedent(code)]
+    run = [sys.executable, "-c", code]
     return subprocess.run(run, capture_output=True, text=True, timeout=timeout, env=env)

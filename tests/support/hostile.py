@@ -9,21 +9,17 @@ class Seq:
         self.items, self.length, self.hook, self.read = list(items), length, hook, []
 
     def __len__(self):
-        self.hook("__len__", None)
-        return _given(len(self.items) if self.length is None else self.length)
+        length = len(self.items) if self.length is None else self.length
+        return self.hook("__len__", None) or _given(length)
 
     def __getitem__(self, i):
         self.read.append(i)
-        self.hook("__getitem__", i)
-        return _given(self.items[i])
+        return self.hook("__getitem__", i) or _given(self.items[i])
 
 
-class IterSeq(Seq):
-    """The same, read through an iterator that holds the items but not the sequence."""
-
+class IterSeq(Seq):  # the same, read through an iterator that holds the items, not the sequence
     def __iter__(self):
-        hook = self.hook
-        hook("__iter__", None)
+        (hook := self.hook)("__iter__", None)
         return (hook("__next__", i) or _given(x) for i, x in enumerate(self.items))
 
 
