@@ -44,20 +44,16 @@ std::string utf8_or(Ref name, std::string_view fallback) {
     return std::string(fallback);
 }
 
+void raise_tuple_length(Py_ssize_t length) {
+    raise(PyExc_ValueError, format(msg_tuple_length, 2, length));
+}
+
 std::string_view utf8_of_other(PyObject* obj) {
     if (!PyUnicode_Check(obj)) raise_conversion_error(obj, "PyString");
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
     if (!utf8) throw_python_error();
     return std::string_view(utf8, static_cast<std::size_t>(size));
-}
-
-HeaderView header_of(PyObject* obj) {
-    if (!PyTuple_Check(obj)) raise_conversion_error(obj, "PyTuple");
-    const Py_ssize_t length = PyTuple_GET_SIZE(obj);
-    if (length != 2) raise(PyExc_ValueError, format(msg_tuple_length, 2, length));
-    const auto name = utf8_of(PyTuple_GET_ITEM(obj, 0));
-    return HeaderView{name, utf8_of(PyTuple_GET_ITEM(obj, 1))};
 }
 
 }  // namespace pemrik

@@ -52,7 +52,13 @@ inline std::string_view utf8_of(PyObject* obj) {
 
 // A tuple (or subclass) of exactly two str as a header pair, valid as long
 // as the tuple lives.
-HeaderView header_of(PyObject* obj);
+[[noreturn, gnu::cold]] void raise_tuple_length(Py_ssize_t length);
+inline HeaderView header_of(PyObject* obj) {
+    if (!PyTuple_Check(obj)) raise_conversion_error(obj, "PyTuple");
+    if (PyTuple_GET_SIZE(obj) != 2) raise_tuple_length(PyTuple_GET_SIZE(obj));
+    const auto name = utf8_of(PyTuple_GET_ITEM(obj, 0));
+    return HeaderView{name, utf8_of(PyTuple_GET_ITEM(obj, 1))};
+}
 
 // Reads a sequence that is not a str into items, item by item in iteration
 // order, converting each. The reported length only reserves room, within a

@@ -41,7 +41,9 @@ Ref make_request(PyTypeObject* cls, const Ref* slot) {
     SmallVector<Ref, 8> items;
     SmallVector<HeaderView, 8> headers;
     const auto url = convert_argument("url", [&] { return utf8_of(slot[0].get()); });
-    convert_argument("headers", [&] { to_list(slot[1].get(), headers, header_of, &items); });
+    convert_argument("headers", [&] {
+        to_list(slot[1].get(), headers, [](PyObject* item) { return header_of(item); }, &items);
+    });
     const auto method = convert_argument("method", [&] { return method_from(slot[2].get()); });
     std::optional<std::string_view> body;
     if (slot[3] && slot[3].get() != Py_None)
