@@ -206,7 +206,10 @@ REIMPORTED = "pemrik cannot be imported again after the interpreter that importe
 VAR = sysconfig.get_config_var
 
 
-@pytest.mark.skipif(not VAR("Py_ENABLE_SHARED"), reason="needs the interpreter as a shared library")
+@pytest.mark.skipif(
+    not os.path.exists(os.path.join(VAR("LIBDIR"), VAR("LDLIBRARY") or "-")),
+    reason="needs the interpreter as a shared library where its configuration says",
+)
 def test_imported_again_after_the_interpreter_was_finalised(tmp_path):
     flags = ["-I" + sysconfig.get_paths()["include"], "-L" + VAR("LIBDIR"), "-lpython" + VAR("LDVERSION"), "-Wl,-rpath," + VAR("LIBDIR")]  # fmt: skip
     subprocess.run(["cc", "-x", "c", "-", *flags, "-o", tmp_path / "embed"], input=EMBEDDING, text=True, check=True)  # fmt: skip
