@@ -109,6 +109,12 @@ install_package() {
 need_command() { command -v "$1" >/dev/null 2>&1 || install_package "$1" "$2"; }
 need_file() { [ -e "$1" ] || install_package "$1" "$2"; }
 
+# pip, its lines about the machine's configured local package folders that
+# do not exist left out (they say nothing about what is installed).
+run_pip() {
+    "$venv/bin/python" -m pip "$@" 2> >(grep -v "is ignored: it is neither a file nor a directory" >&2)
+}
+
 # Creates the virtual environment and installs the build backend of
 # [build-system] with the "build" dependency group and the named groups of
 # pyproject.toml, again only when those declarations changed:
@@ -145,12 +151,12 @@ PY
     local stamp="$venv/.requirements"
     if [ "$(cat "$stamp" 2>/dev/null)" != "${declared%%$'\n'*}" ]; then
         say "installing the tools of ${groups[*]// /, } from PyPI into $venv (a first time takes a minute or two)"
-        local pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check) args=()
+        local install=(run_pip install -q --disable-pip-version-check) args=()
         # Dependency groups need pip 25.1 or later.
-        "${pip[@]}" 'pip>=25.1'
+        "${install[@]}" 'pip>=25.1'
         mapfile -t args < <(tail -n +2 <<<"$declared")
         for g in "${groups[@]}"; do args+=(--group "$root/pyproject.toml:$g"); done
-        "${pip[@]}" "${args[@]}"
+        "${install[@]}" "${args[@]}"
         echo "${declared%%$'\n'*}" > "$stamp"
     fi
 }
@@ -184,7 +190,7 @@ install_module() {
     local folder="build/dev-{wheel_tag}$slot"
     [ "$werror" = OFF ] || folder="$folder-werror"
     say "building pemrik (incrementally) and installing it; a first build takes about a minute"
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+    run_pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps --force-reinstall \
         --config-settings=build-dir="$folder" \
         --config-settings=cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=$werror \
