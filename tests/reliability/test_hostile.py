@@ -14,7 +14,7 @@ from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik, PemrikCollection
-from support.cases import lines
+from support.cases import lines, outcome
 from support.child import run_child
 from support.hostile import IterSeq, Seq
 from support.oracles import curl_line, export_text
@@ -23,13 +23,6 @@ from support.workflows import OPERATIONS, PANIC, THROUGH_SEQUENCES, Unprintable,
 U, HS = "https://h/p", [("H1", "v1"), ("H2", "v2")]
 SHARED, LINE = Pemrik(U, HS, M.GET, "x"), curl_line(U, HS, "GET", "x")
 MAKE = {"headers": lambda s: Pemrik(U, s, M.GET), "collection": PemrikCollection}
-
-
-def outcome(call, *args):
-    try:
-        return lines(call(*args))
-    except Exception as e:
-        return type(e), str(e)
 
 
 # A length hint that fails with an ordinary exception (MemoryError is one) is only passed over.
@@ -43,7 +36,8 @@ def test_any_sequence_gives_what_it_yields_or_its_error(seq, n, length, fail):
     made = {"headers": (hs, curl_line(U, hs, "GET", None)), "collection": (reqs, lines(reqs))}
     for arg, (items, expected) in made.items():  # a TypeError is reported as the argument's
         error = fail and (type(fail), f"argument '{arg}': " * (type(fail) is TypeError) + str(fail))
-        assert outcome(MAKE[arg], seq(items + [fail][: bool(fail)], length)) == (error or expected)
+        given = seq(items + [fail][: bool(fail)], length)
+        assert lines(outcome(MAKE[arg], given)) == (error or expected)
 
 
 def shown(callback, base=object):  # a class whose str() calls back, then reads "shown"
@@ -80,7 +74,7 @@ def test_callbacks_into_the_module(make, expected):
         ThreadPoolExecutor(1).submit(everything).result()
 
     everything()
-    assert outcome(make, poke, c) == expected
+    assert lines(outcome(make, poke, c)) == expected
     assert len(seen) > 1 and seen == seen[:1] * len(seen)
 
 
