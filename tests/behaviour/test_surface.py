@@ -166,15 +166,10 @@ def test_imported_again():  # the same module; a subinterpreter is refused, and 
 
 
 # What a script may do to the classes: each scenario changes them for good, so runs in a child.
-def init_and_new_assigned():
+def init_assigned():  # the constructor's work is __new__'s: a script's __init__ changes nothing
     Pemrik.__init__ = lambda self, *args, **keywords: seen.append((args, keywords))
     seen = []
     assert lines(made()) == [LINE] * 2 and seen == [(tuple(ARGS), KEYWORDS)] * 2
-    Pemrik.__init__ = lambda self, *args, **keywords: 1 / 0
-    for call in (made, lambda: type.__call__(Pemrik, *ARGS, **KEYWORDS), lambda: Pemrik(*ARGS)):
-        pytest.raises(ZeroDivisionError, call)
-    Pemrik.__new__ = staticmethod(lambda cls, *args, **keywords: seen.append((args, keywords)) or 0)
-    assert made() == [0, 0] and seen[2:] == [(tuple(ARGS), KEYWORDS)] * 2
 
 
 def unmade(cls):  # its __new__ replaced by the script's: an instance no constructor made
@@ -205,7 +200,7 @@ def instances_no_constructor_made():  # each freed like any other when this retu
     assert lines(request) == curl_line(*ARGS[:2], "POST", None)
 
 
-@pytest.mark.parametrize("scenario", [init_and_new_assigned, instances_no_constructor_made])
+@pytest.mark.parametrize("scenario", [init_assigned, instances_no_constructor_made])
 def test_what_a_script_may_do_to_the_classes(scenario):
     child = run_child(f"from behaviour.test_surface import {scenario.__name__} as run; run()")
     assert child.returncode == 0, child.stderr[-3000:]
