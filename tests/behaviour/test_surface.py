@@ -225,9 +225,7 @@ int main(int argc, char **argv) {  /* runs argv[1] twice, each time in a fresh i
     for (int run = 0; run < 2; ++run)
         if (Py_Initialize(), PyRun_SimpleString(argv[1]), Py_FinalizeEx() != 0) return 1;
 }"""
-IMPORT = (
-    "import pemrik; print(pemrik.Pemrik('/p', [], pemrik.HTTPMETHOD.GET).get_request_command())"
-)
+IMPORT = "from pemrik import *; print(Pemrik('/p', [], HTTPMETHOD.GET).get_request_command())"
 REIMPORTED = "pemrik cannot be imported again after the interpreter that imported it was finalized"
 VAR = sysconfig.get_config_var
 LIBRARY = os.path.join(VAR("LIBDIR"), VAR("LDLIBRARY") or "-")  # the interpreter, shared
