@@ -35,10 +35,13 @@ def placed(grounds, specials, longest):  # each special at every position of tex
 CHARS = [chr(c) for c in [*range(1, 0x250), 0x2028, 0xFEFF, 0xFFFF, 0x1F600, 0x10FFFF]]
 SWEEP = [t for c in CHARS for t in (c, f"a{c}b{c}")] + placed("x", "'\"\\$`é\U0001f600 ", 23)
 REFUSED = [  # requests no command line carries
-    ("s://h", [("@file", "x")], "GET", None), ("s://h\0", [("@a", "\0")], "GET", "\0"),
-    ("s://h", [("A", "1"), ("B", "x\r\nInjected: 1")], "GET", None), ("s://h", [], "GET", "a\0b"),
-    ("s://h", [("A\nB", "1")], "GET", "@x"), ("s://h", [("A", "\0")], "GET", "x"),
-]  # fmt: skip
+    ("s://h", [("@file", "x")], "GET", None),
+    ("s://h\0", [("@a", "\0")], "GET", "\0"),
+    ("s://h", [("A", "1"), ("B", "x\r\nInjected: 1")], "GET", None),
+    ("s://h", [], "GET", "a\0b"),
+    ("s://h", [("A\nB", "1")], "GET", "@x"),
+    ("s://h", [("A", "\0")], "GET", "x"),
+]
 
 
 @example(REFUSED)
@@ -50,10 +53,12 @@ def test_lines_are_the_oracles_and_bash_reads_back_the_words(batch):
     batch = [r for r in batch if not curl_refusal(*r[:2], r[3])]
     script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "\n".join(lines(make(batch))) + "\n"
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}
-    done = subprocess.run(["bash", "--norc", "--noprofile"], input=script.encode(), capture_output=True, env=env)  # fmt: skip
+    bash = ["bash", "--norc", "--noprofile"]
+    done = subprocess.run(bash, input=script.encode(), capture_output=True, env=env)
     assert done.returncode == 0 and done.stderr == b"", done.stderr
     fields = iter(done.stdout.decode(errors="surrogateescape").split("\0")[:-1])
-    assert [[next(fields) for _ in range(int(n))] for n in fields] == [curl_words(*r) for r in batch]  # fmt: skip
+    words = [[next(fields) for _ in range(int(count))] for count in fields]
+    assert words == [curl_words(*r) for r in batch]
 
 
 @pytest.mark.parametrize("bad", ["", "/", "/api/x", "http:///x", "//", "///x", "x://", "/\x00é"])
@@ -68,7 +73,8 @@ FORMS = [PemrikCollection, lambda rs: PemrikCollection(tuple(rs))]
 FORMS += [lambda rs: PemrikCollection(collection=rs), lambda rs: PemrikCollection(rs or None)]
 CUT_BY_HAND = ["127.0.0.1:8771/api/items/7", "//h:1/a/", "a//b//c", "host", "http:/x/y", "x://h"]
 CUT_BY_HAND += ["x/http://h/y", "git+ssh://u@h:22/r", "a1.b-c+d://h/", "h://a/b?u=http://c#f"]
-CUT_BY_HAND += [f"{no}://h/x" for no in ["1a", "+a", "", " a", "a_b", "a!b", "\u212a", "a\u0663", "a\0"]]  # not schemes  # fmt: skip
+NOT_SCHEMES = ["1a", "+a", "", " a", "a_b", "a!b", "\u212a", "a\u0663", "a\0"]
+CUT_BY_HAND += [f"{no}://h/x" for no in NOT_SCHEMES]
 ALL = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)  # all UTF-8 carries
 ESCAPES = placed("a\u00e9\x01\U0001f600", '"\\\n\x00\x1f\x7f\u00e9\u2028\U0001f600', 40)
 EVERY = [("s://h/" + t, [(t, t)], "PATCH", t) for t in ESCAPES]  # each JSON escape everywhere

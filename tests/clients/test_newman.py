@@ -26,7 +26,8 @@ def test_exports_follow_the_schema_and_newman_sends_them_as_put_in(tmp_path):
     with RecordingServer(hang_up=hang_up) as plain, RecordingServer(tmp_path, hang_up) as secure:
         # without a scheme (https), the host is what stands before the first "/" or after "//"
         bare = secure.base.removeprefix("https://")
-        bases = [(s.base, m) for s in (plain, secure) for m in METHODS] + [(bare, "PUT"), ("//" + bare, "GET")]  # fmt: skip
+        bases = [(server.base, m) for server in (plain, secure) for m in METHODS]
+        bases += [(bare, "PUT"), ("//" + bare, "GET")]
         requests = make([(base + TARGET.format(m), HEADERS, m, BODY) for base, m in bases])
         assert schema_errors(text := PemrikCollection(requests).export_collection()) == []
         printed = run_newman(text, tmp_path)

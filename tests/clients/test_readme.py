@@ -14,13 +14,17 @@ SHOWN = re.findall(r"```python\n(.*?)```\n\n```text\n(.*?)```", README, re.S)
 HELLO = re.search(r"<<'EOF'\n(.*?)EOF\n[^\n]*# ([^\n]*)\n", README, re.S)
 GET = HTTPMETHOD.GET
 CAUSES = [  # in the order of the table of messages
-    lambda: Pemrik(5, [], GET), lambda: Pemrik("https://h/", "Accept: */*", GET),
-    lambda: Pemrik("https://h/", {"Accept": "*/*"}, GET), lambda: Pemrik("https://h/", [["Accept", "*/*"]], GET),
-    lambda: Pemrik("https://h/", [("Accept", "*/*", "x")], GET), lambda: Pemrik("https://h/", [], "GET"),
-    lambda: PemrikCollection().add_request("https://h/"), lambda: Pemrik("https://h/", []),
+    lambda: Pemrik(5, [], GET),
+    lambda: Pemrik("https://h/", "Accept: */*", GET),
+    lambda: Pemrik("https://h/", {"Accept": "*/*"}, GET),
+    lambda: Pemrik("https://h/", [["Accept", "*/*"]], GET),
+    lambda: Pemrik("https://h/", [("Accept", "*/*", "x")], GET),
+    lambda: Pemrik("https://h/", [], "GET"),
+    lambda: PemrikCollection().add_request("https://h/"),
+    lambda: Pemrik("https://h/", []),
     lambda: Pemrik("https://h/", [("A", "1"), ("B", "x\r\ny")], GET).get_request_command(),
     lambda: PemrikCollection([Pemrik("/api/x", [], GET)]).export_collection(),
-]  # fmt: skip
+]
 
 
 @pytest.mark.parametrize("program, output", [*SHOWN, (HELLO[1], HELLO[2] + "\n")])

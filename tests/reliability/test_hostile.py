@@ -2,10 +2,10 @@
 another), finalizers run by the collector inside calls, objects let go of during a call, interrupts
 and internal failures from script code; every workflow of support/workflows.py leaves nothing."""
 
+import functools
 import gc
 import os
 import sys
-import weakref
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -14,7 +14,7 @@ from hypothesis import strategies as st
 
 from pemrik import HTTPMETHOD as M
 from pemrik import Pemrik, PemrikCollection
-from support.cases import lines
+from support.cases import lines, outcome
 from support.child import run_child
 from support.hostile import IterSeq, Seq
 from support.oracles import curl_line, export_text
@@ -25,37 +25,35 @@ SHARED, LINE = Pemrik(U, HS, M.GET, "x"), curl_line(U, HS, "GET", "x")
 MAKE = {"headers": lambda s: Pemrik(U, s, M.GET), "collection": PemrikCollection}
 
 
-def outcome(call, *args):
-    try:
-        return lines(call(*args))
-    except Exception as e:
-        return type(e), str(e)
-
-
 # A length hint that fails with an ordinary exception (MemoryError is one) is only passed over.
 LENGTHS = st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ValueError(), TypeError(), MemoryError()])
+FAILURES = st.sampled_from([None, KeyError(1), ValueError(), TypeError(2)])
 
 
-@given(st.sampled_from([Seq, IterSeq]), st.integers(0, 5), LENGTHS, st.sampled_from([None, KeyError(1), ValueError(), TypeError(2)]))  # fmt: skip
+@given(st.sampled_from([Seq, IterSeq]), st.integers(0, 5), LENGTHS, FAILURES)
 def test_any_sequence_gives_what_it_yields_or_its_error(seq, n, length, fail):
     reqs, hs = [Pemrik(f"{U}/{i}", [], M.PUT) for i in range(n)], HS * n
     made = {"headers": (hs, curl_line(U, hs, "GET", None)), "collection": (reqs, lines(reqs))}
     for arg, (items, expected) in made.items():  # a TypeError is reported as the argument's
         error = fail and (type(fail), f"argument '{arg}': " * (type(fail) is TypeError) + str(fail))
-        assert outcome(MAKE[arg], seq(items + [fail][: bool(fail)], length)) == (error or expected)
+        given = seq(items + [fail][: bool(fail)], length)
+        assert lines(outcome(MAKE[arg], given)) == (error or expected)
 
 
+def shown(callback, base=object):  # a class whose str() calls back, then reads "shown"
+    methods = {"__str__": lambda s: callback() or "shown", "__eq__": lambda s, o: False}
+    return type("Shown", (base,), {**methods, "__hash__": base.__hash__})
+
+
+SHOWN = "argument 'headers': shown"  # the TypeError's text, read after the callback
+UNEXPECTED = "PemrikCollection.add_request() got an unexpected keyword argument 'shown'"
 CALLBACKS = [  # (outer call, given the callback and the collection it changes; its outcome)
     (lambda cb, c: Pemrik(U, Seq(HS, hook=cb), M.DELETE, "b"), curl_line(U, HS, "DELETE", "b")),
     (lambda cb, c: PemrikCollection(IterSeq([SHARED, SHARED], hook=cb)), [LINE] * 2),
-    (lambda cb, c: PemrikCollection(type("L", (list,), {"__iter__": lambda s: weakref.finalize(i := (x for x in s[:]), cb) and i})([SHARED])), [LINE]),  # cb: once let go of
-    (lambda cb, c: Pemrik(U, Seq([TypeError(type("S", (), {"__str__": lambda s: cb() or "hook"})())]), M.GET), (TypeError, "argument 'headers': hook")),
-    (lambda cb, c: Pemrik(U, Seq([type("Odd", (), {"__qualname__": "Odd\ud800"})()], hook=cb), M.GET),
-     (TypeError, "argument 'headers': '<failed to extract type name>' object cannot be converted to 'PyTuple'")),
+    (lambda cb, c: Pemrik(U, Seq([TypeError(shown(cb)())]), M.GET), (TypeError, SHOWN)),
     # a keyword name turned into text before the receiver is borrowed
-    (lambda cb, c: c.add_request(**{type("K", (str,), dict(__str__=lambda k: cb() or "shown", __eq__=lambda k, o: False, __hash__=str.__hash__))("k"): SHARED}),
-     (TypeError, "PemrikCollection.add_request() got an unexpected keyword argument 'shown'")),
-]  # fmt: skip
+    (lambda cb, c: c.add_request(**{shown(cb, str)("k"): SHARED}), (TypeError, UNEXPECTED)),
+]
 
 
 @pytest.mark.parametrize("make, expected", CALLBACKS)
@@ -69,10 +67,11 @@ def test_callbacks_into_the_module(make, expected):
         seen.append([*got, n - len(seen), text == export_text([(U, HS, "GET", "x")] * n)])
 
     def poke(*_):  # from this thread, then from another one while this one waits in the call
-        everything(), ThreadPoolExecutor(1).submit(everything).result()
+        everything()
+        ThreadPoolExecutor(1).submit(everything).result()
 
     everything()
-    assert outcome(make, poke, c) == expected
+    assert lines(outcome(make, poke, c)) == expected
     assert len(seen) > 1 and seen == seen[:1] * len(seen)
 
 
@@ -80,7 +79,8 @@ def test_finalizers_run_by_the_collector_inside_module_calls():
     c, outcomes = PemrikCollection([SHARED]), []  # a finalizer may meet a borrow of the collection
     calls = (lambda: c.add_request(SHARED), c.get_collection, c.export_collection)
     garbage = type("Garbage", (), {"__del__": lambda g: outcomes.extend(map(outcome, calls))})
-    threshold, _ = gc.get_threshold(), gc.set_threshold(1, 1, 1)
+    threshold = gc.get_threshold()
+    gc.set_threshold(1, 1, 1)
     try:
         for op in [c.export_collection, lambda: c.add_request(1)] * 150:
             g = garbage()
@@ -95,78 +95,105 @@ def test_finalizers_run_by_the_collector_inside_module_calls():
 
 # Anything but an ordinary exception from script code ends the call: an interrupt unchanged, an
 # internal failure raised again as a new one with the same text, or MemoryError when it has none.
-@pytest.mark.parametrize("arg, item", [("headers", ("A", "b")), ("collection", SHARED)])
-@pytest.mark.parametrize("at_len, raised, expected", [
+NO_TEXT = type("NoText", (PANIC,), {"__str__": lambda s: Seq([MemoryError()])[0]})()
+FAILING = [  # raised by __len__ or else by the item; what the call raises, and whether the same
     (True, KeyboardInterrupt("len"), (KeyboardInterrupt, "len", True)),
     (True, PANIC("len"), (PANIC, "len", False)),
     (False, PANIC("lone \ud800 surrogate"), (PANIC, "lone \ufffd\ufffd\ufffd surrogate", False)),
     (False, Unprintable(), (PANIC, "Unwrapped panic from Python code", False)),
-    (False, type("U", (PANIC,), {"__str__": lambda s: Seq([MemoryError()])[0]})(), (MemoryError, "", False)),
-])  # fmt: skip
+    (False, NO_TEXT, (MemoryError, "", False)),
+]
+
+
+@pytest.mark.parametrize("arg, item", [("headers", ("A", "b")), ("collection", SHARED)])
+@pytest.mark.parametrize("at_len, raised, expected", FAILING)
 def test_exceptions_from_script_code(at_len, raised, expected, arg, item):
     with pytest.raises(BaseException) as caught:
         MAKE[arg](Seq([item], raised) if at_len else Seq([raised]))
     assert (type(caught.value), str(caught.value), caught.value is raised) == expected
 
 
-def test_workflows_leave_counts_and_memory_as_they_were():  # scripts/tasks/valgrind.sh runs them too
+def test_workflows_leave_counts_and_memory_as_they_were():  # valgrind.sh runs them too
     ns = objects(50_000)
     tracked = [*ns["STATIC"], *ns["REQS"], *ns["HEADERS"], *(t for h in ns["HEADERS"] for t in h)]
     tracked += [ns[k] for k in ("URL", "ASCII", "HEADERS", "BODY", "REQS", "SURROGATE")]
 
     def state(rounds):  # resident bytes and every tracked object's count after `rounds` rounds
-        exercise(OPERATIONS + THROUGH_SEQUENCES, ns, rounds), gc.collect()
+        exercise(OPERATIONS + THROUGH_SEQUENCES, ns, rounds)
+        gc.collect()
         with open("/proc/self/statm") as f:
             return int(f.read().split()[1]) * 4096, [sys.getrefcount(o) for o in tracked]
 
     (resident, counts), (now, after) = state(20), state(60)
-    assert [(repr(o)[:40], a, b) for o, a, b in zip(tracked, counts, after, strict=True) if a != b] == []  # fmt: skip
+    moved = [(repr(o)[:40], a, b) for o, a, b in zip(tracked, counts, after, strict=True) if a != b]
+    assert moved == []
     # Losing a text of 50,000 characters a round would add 3 MB or more (a sanitizer keeps memory).
     assert os.environ.get("PEMRIK_SANITIZED") or now - resident < 2_000_000
 
 
 # In a child whose freed memory is unmapped (texts of MB) or overwritten (debug hooks) at once, a
-# pointer kept too long shows. run(): the callable and every argument, let go of by the caller in a
-# callback of a sequence (at the second item) or in a finalizer that the collector runs inside the
-# module's first allocation of a tracked object (as on 3.11), give what an untouched call gives.
-# pairs(): header pairs made as they are read, held by nobody else, past the few kept in place.
-LET_GO = """
-import functools, gc
-from pemrik import HTTPMETHOD as M, Pemrik, PemrikCollection
-from support.cases import lines
-from support.hostile import IterSeq, Seq
-from support.oracles import curl_line
+# pointer kept too long shows. let_go(): the callable and every argument, let go of by the caller
+# in a callback of a sequence (at the second item) or in a finalizer that the collector runs inside
+# the module's first allocation of a tracked object (as on 3.11), give what an untouched call
+# gives. pairs(): header pairs made as they are read, held by nobody else, past the few kept in
+# place. Both run in the child, which imports them from this file.
+DRAINED = []  # what the free lists held, kept out of them
 
-text = lambda c: c * (4 << 20) + "é"  # a new one each time
-pair = lambda i: ("N" + str(i) + "n" * (256 << 10), "v'$`\x01" * (64 << 10) + str(i) + "é")
 
-def run(kind, cls):  # the lines made, and whether the caller let go in callback `kind` (if any)
-    hook = lambda callback, i: callback == kind and i in (None, 1) and held.__setstate__((print, (), {}, None))
-    seq = lambda items: (IterSeq if kind in ("__iter__", "__next__") else Seq)(items, None, hook)
-    fields = lambda wrap: (text("u"), wrap([(text("n"), text("v")), ("S", text("s"))]), M.PUT, text("b"))
-    held = functools.partial(cls, *fields(seq) if cls is Pemrik else [seq([Pemrik(*fields(list))] * 2)])
+def text(c):  # a new one each time
+    return c * (4 << 20) + "é"
+
+
+def pair(i):
+    return "N" + str(i) + "n" * (256 << 10), "v'$`\x01" * (64 << 10) + str(i) + "é"
+
+
+def called(kind, cls):  # the lines made, and whether the caller let go in callback `kind` (if any)
+    def hook(callback, i):
+        if callback == kind and i in (None, 1):
+            held.__setstate__((print, (), {}, None))
+
+    def seq(items):
+        return (IterSeq if kind in ("__iter__", "__next__") else Seq)(items, None, hook)
+
+    def fields(wrap):
+        return text("u"), wrap([(text("n"), text("v")), ("S", text("s"))]), M.PUT, text("b")
+
+    def arguments():  # held by the partial alone
+        return fields(seq) if cls is Pemrik else [seq([Pemrik(*fields(list))] * 2)]
+
+    held = functools.partial(cls, *arguments())
     if kind == "__del__":  # the free lists drained, so that the module's allocations allocate
-        spare = [tuple([i] * n) for i in range(3000) for n in range(1, 6)]
-        type("Garbage", (), dict(__init__=lambda g: setattr(g, "me", g), __del__=lambda g: hook(kind, None)))()
+        DRAINED.extend(tuple([i] * n) for i in range(3000) for n in range(1, 6))
+        cyclic = {"__init__": lambda g: setattr(g, "me", g), "__del__": lambda g: hook(kind, None)}
+        type("Garbage", (), cyclic)()  # freed by the collector only
         gc.set_threshold(1)
     return lines(held()), kind is None or held.func is print
 
+
+def let_go(kind, cls, init=False):  # init: an __init__ of the script's, called by type.__call__
+    if init:
+        Pemrik.__init__ = lambda *args, **kwargs: None
+    assert called(kind, cls) == called(None, cls)
+
+
 def pairs(n):
-    made = type("Pairs", (), dict(__len__=lambda s: n, __getitem__=lambda s, i: pair(range(n)[i])))()
-    assert Pemrik("/p", made, M.PUT).get_request_command() == curl_line("/p", [*map(pair, range(n))], "PUT", None)
-"""
-KINDS = "__len__ __iter__ __next__ __getitem__ __del__".split()
-TYPE_CALL = "Pemrik.__init__ = lambda *args, **kwargs: None; "  # the call through type.__call__
-CALLERS = [("", "Pemrik"), (TYPE_CALL, "Pemrik"), ("", "PemrikCollection")]
-CASES = [f"{init}assert run({k!r}, {c}) == run(None, {c})" for init, c in CALLERS for k in KINDS]
-CASES += [f"pairs({n})" for n in (8, 9, 40)]
+    items = type("Pairs", (), dict(__len__=lambda s: n, __getitem__=lambda s, i: pair(range(n)[i])))
+    expected = curl_line("/p", [*map(pair, range(n))], "PUT", None)
+    assert Pemrik("/p", items(), M.PUT).get_request_command() == expected
+
+
+KINDS = ["__len__", "__iter__", "__next__", "__getitem__", "__del__"]
+CALLERS = ["Pemrik", "Pemrik, init=True", "PemrikCollection"]
+CHECKS = [f"let_go({kind!r}, {caller})" for caller in CALLERS for kind in KINDS]
+CHECKS += [f"pairs({n})" for n in (8, 9, 40)]
 ENV = {"MALLOC_MMAP_THRESHOLD_": str(128 << 10)}
 ENV |= {} if os.environ.get("PEMRIK_SANITIZED") else {"PYTHONMALLOC": "debug"}
 
 
-@pytest.mark.parametrize("check", CASES)
+@pytest.mark.parametrize("check", CHECKS)
 def test_objects_let_go_during_the_call(check):
     if "__del__" in check and "t" in sys.abiflags:
         pytest.skip("the free-threaded collector waits for more objects than the call makes")
-    child = run_child(LET_GO + check, env=ENV)
+    child = run_child(f"from reliability.test_hostile import *\n{check}", env=ENV)
     assert child.returncode == 0, child.stdout + child.stderr[-3000:]

@@ -39,7 +39,8 @@ def attempt(expr, mode, start):  # the try's record
     tracked = parts([ns["STATIC"], ns.get("REQS"), ns.get("HEADERS"), receiver, args, kwargs])
     counts, before = [sys.getrefcount(o) for o in tracked], shown(receiver)
     NEW[1], NEW[0], sys.stderr = start if mode == "new" else -1, 0, None  # no reports in the call
-    mode == "new" or _testcapi.set_nomemory(start, start + 1 if mode == "one" else 0)
+    if mode != "new":
+        _testcapi.set_nomemory(start, start + 1 if mode == "one" else 0)
     try:
         value = func(*args, **kwargs)
     except BaseException as e:
@@ -48,11 +49,14 @@ def attempt(expr, mode, start):  # the try's record
         met = NEW[0] > start if mode == "new" else bytearray(8) is not None
     except MemoryError:
         met = mode == "sticky"
-    NEW[1], sys.stderr, _ = -1, sys.__stderr__, _testcapi.remove_mem_hooks()
-    outcome, value, after = shown(value), None, shown(receiver)
+    _testcapi.remove_mem_hooks()
+    NEW[1], sys.stderr = -1, sys.__stderr__
+    outcome, after = shown(value), shown(receiver)
+    value = None  # let go of before the counts are read again
     now = [sys.getrefcount(o) for o in tracked]
     wrong = [repr(o)[:60] for o, a, b in zip(tracked, counts, now, strict=True) if a != b]
-    hasattr(receiver, "add_request") and receiver.add_request(ns["REQS"][1])  # or the fork dies
+    if hasattr(receiver, "add_request"):  # its exclusive borrow can be taken, or the fork dies
+        receiver.add_request(ns["REQS"][1])
     return dict(met=met, outcome=outcome, before=before, after=after, wrong=wrong)
 
 
@@ -63,7 +67,8 @@ def fork(*how):  # a try in a child: its record, or a crash (what the child said
         os._exit(0)
     os.close(write)
     with open(read) as f:
-        text, _ = f.read(), os.wait()
+        text = f.read()
+    os.wait()
     return ast.literal_eval(text) if text else dict(crash=how)
 
 

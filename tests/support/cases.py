@@ -8,15 +8,15 @@ def make(records):  # requests from (url, headers, method name, body) records
     return [Pemrik(url, list(hs), getattr(HTTPMETHOD, m), body) for url, hs, m, body in records]
 
 
-def outcome(call, *args):  # call(*args), or the ValueError it raises as (ValueError, its text)
+def outcome(call, *args, caught=Exception):  # call(*args), or what it raises as (type, text)
     try:
         return call(*args)
-    except ValueError as e:
-        return ValueError, str(e)
+    except caught as e:
+        return type(e), str(e)
 
 
 def lines(x):
     """A request as its command line (or refusal, per outcome()); a collection or list, by item."""
     x = x.get_collection() if isinstance(x, PemrikCollection) else x
-    x = outcome(x.get_request_command) if isinstance(x, Pemrik) else x
+    x = outcome(x.get_request_command, caught=ValueError) if isinstance(x, Pemrik) else x
     return [lines(i) for i in x] if isinstance(x, list) else x

@@ -1,5 +1,7 @@
 """Hostile sequences: they lie, raise or call back."""
 
+import weakref
+
 
 class Seq:
     """__len__ returns or raises `length` (default: the item count), an exception item is raised,
@@ -18,9 +20,11 @@ class Seq:
 
 
 class IterSeq(Seq):  # the same, read through an iterator that holds the items, not the sequence
-    def __iter__(self):
+    def __iter__(self):  # hook("let go", None) runs once the iterator is let go of
         (hook := self.hook)("__iter__", None)
-        return (hook("__next__", i) or _given(x) for i, x in enumerate(self.items))
+        items = (hook("__next__", i) or _given(x) for i, x in enumerate(self.items))
+        weakref.finalize(items, hook, "let go", None)
+        return items
 
 
 def _given(item):

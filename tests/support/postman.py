@@ -15,8 +15,10 @@ import pytest
 from jsonschema import Draft7Validator
 
 ROOT = Path(__file__).resolve().parents[2]
-SCHEMA = Path(os.environ.get("PEMRIK_POSTMAN") or ROOT.parent / "shared/postman") / "collection-v2.1.0.schema.json"  # fmt: skip
-NEWMAN = Path(os.environ.get("PEMRIK_NEWMAN") or ROOT / "build/newman/node_modules/newman/bin/newman.js")  # fmt: skip
+POSTMAN = Path(os.environ.get("PEMRIK_POSTMAN") or ROOT.parent / "shared/postman")
+SCHEMA = POSTMAN / "collection-v2.1.0.schema.json"
+BUILT = ROOT / "build/newman/node_modules/newman/bin/newman.js"  # by `bash scripts/dev.sh test`
+NEWMAN = Path(os.environ.get("PEMRIK_NEWMAN") or BUILT)
 
 
 def need(found, reason):
@@ -26,16 +28,20 @@ def need(found, reason):
 
 def schema_errors(text):  # every way the document text breaks the schema
     need(SCHEMA.is_file(), f"no {SCHEMA} (PEMRIK_POSTMAN names its folder)")
-    schema = Draft7Validator(json.loads(SCHEMA.read_text("utf-8")), format_checker=Draft7Validator.FORMAT_CHECKER)  # fmt: skip
-    return [f"{list(e.absolute_path)}: {e.message}" for e in schema.iter_errors(json.loads(text))]
+    schema = json.loads(SCHEMA.read_text("utf-8"))
+    validator = Draft7Validator(schema, format_checker=Draft7Validator.FORMAT_CHECKER)
+    errors = validator.iter_errors(json.loads(text))
+    return [f"{list(error.absolute_path)}: {error.message}" for error in errors]
 
 
 def run_newman(collection, folder):  # what it prints (no proxy, no user settings, any certificate)
     command = ["newman"] if shutil.which("newman") else ["node", str(NEWMAN)]
-    need(command[0] == "newman" or shutil.which("node") and NEWMAN.is_file(), f"no newman on PATH, nor node and {NEWMAN} (PEMRIK_NEWMAN names it)")  # fmt: skip
+    found = command[0] == "newman" or shutil.which("node") and NEWMAN.is_file()
+    need(found, f"no newman on PATH, nor node and {NEWMAN} (PEMRIK_NEWMAN names it)")
     (folder / "collection.json").write_text(collection, encoding="utf-8")
     env = {"PATH": os.environ["PATH"], "HOME": str(folder), "LC_ALL": "C.UTF-8", "NO_COLOR": "1"}
-    done = subprocess.run([*command, "run", "collection.json", "--insecure"], cwd=folder, env=env, capture_output=True, text=True, timeout=600)  # fmt: skip
+    command += ["run", "collection.json", "--insecure"]
+    done = subprocess.run(command, cwd=folder, env=env, capture_output=True, text=True, timeout=600)
     return done.stdout + done.stderr
 
 
@@ -44,7 +50,8 @@ def record(sock, address, server):  # one request, as its bytes arrive
         if not (line := stream.readline()):
             return
         method, target, _ = line.split(b" ", 2)
-        headers = [tuple(h.split(b":", 1)) for h in iter(lambda: stream.readline().rstrip(b"\r\n"), b"")]  # fmt: skip
+        header_lines = iter(lambda: stream.readline().rstrip(b"\r\n"), b"")  # to the blank line
+        headers = [tuple(header.split(b":", 1)) for header in header_lines]
         length = sum(int(v) for n, v in headers if n.lower() == b"content-length")
         server.received.append((method, target, headers, stream.read(length)))
         if method not in server.hang_up:  # an empty 200, then closed; else hung up on
@@ -61,8 +68,11 @@ class RecordingServer(socketserver.ThreadingTCPServer):
         super().__init__(("127.0.0.1", 0), record)
         self.base = f"{'https' if tls_folder else 'http'}://127.0.0.1:{self.server_address[1]}"
         if tls_folder:  # TLS, a fresh self-signed certificate; the handshake made on accepting
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", "key.pem", "-out", "cert.pem"], cwd=tls_folder, check=True, capture_output=True)  # fmt: skip
-            (tls := ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)).load_cert_chain(tls_folder / "cert.pem", tls_folder / "key.pem")  # fmt: skip
+            new = "-x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout key.pem -out cert.pem"
+            run = ["openssl", "req", *new.split()]
+            subprocess.run(run, cwd=tls_folder, check=True, capture_output=True)
+            tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            tls.load_cert_chain(tls_folder / "cert.pem", tls_folder / "key.pem")
             self.socket = tls.wrap_socket(self.socket, server_side=True)
         threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
 
