@@ -234,6 +234,7 @@ LIBRARY = os.path.join(VAR("LIBDIR"), VAR("LDLIBRARY") or "-")  # the interprete
 @pytest.mark.skipif(not os.path.exists(LIBRARY), reason="no libpython where the configuration says")
 def test_imported_again_after_the_interpreter_was_finalised(tmp_path):
     flags = f"-I{sysconfig.get_paths()['include']} -L{VAR('LIBDIR')} -lpython{VAR('LDVERSION')}"
+    flags += f" {VAR('LIBS')} {VAR('SYSLIBS')} {VAR('LINKFORSHARED')}"  # for a static libpython
     flags += f" -Wl,-rpath,{VAR('LIBDIR')} -o {tmp_path}/embed"
     subprocess.run(["cc", "-x", "c", "-", *flags.split()], input=EMBEDDING, text=True, check=True)
     env = dict(os.environ, PYTHONHOME=sys.base_prefix, PYTHONPATH=os.path.dirname(pemrik.__file__))
