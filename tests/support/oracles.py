@@ -25,23 +25,16 @@ def _double(text):
     return text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$").replace("`", "\\`")
 
 
-def curl_refusal(url, headers, body):
-    """Why no command line carries the request (the ValueError's text), or None: the first text
-    (url, then each header's name and value, then the body) with a character it cannot hold."""
+def curl_line(url, headers, method, body):
+    """The command line for (url, [(name, value)], method name, body or None), or a ValueError
+    naming the first text (url, each header's name and value, body) with a character none holds."""
     texts = [("the url", url, NUL)]
     for i, (n, v) in enumerate(headers):
         texts += [(f"the name of header {i}", n, NAME), (f"the value of header {i}", v, BREAK)]
     texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
         if found := unpassable.search(text):
-            return f"cannot render the command line: {where} {WHY[found[0]]}"
-    return None
-
-
-def curl_line(url, headers, method, body):
-    """The command line for (url, [(name, value)], method name, body or None), or ValueError."""
-    if refused := curl_refusal(url, headers, body):
-        raise ValueError(refused)
+            raise ValueError(f"cannot render the command line: {where} {WHY[found[0]]}")
     return quoted_line(url, headers, method, body)
 
 
