@@ -121,7 +121,6 @@ CALLS = table(
     ({(NotImplemented,) * 2 + (False, True)}, lambda: {(m.__eq__(o), m.__ne__(o), m == o, o != m) for m, o in OTHERS}),
     (None, lambda: PemrikCollection(), lambda: PemrikCollection(None), lambda: PemrikCollection(collection=None)),
     ([], lambda: PemrikCollection([]), lambda: PemrikCollection(collection=()), lambda: PemrikCollection(b"")),
-    ([SECOND, FIRST, SECOND], lambda: PemrikCollection((SECOND, FIRST, SECOND))),
     ([curl_line("/u", [], "GET", None)], lambda: [Pemrik("/u", b"", **{StrSub("method"): GET})]),
     ([LINE], *SPLIT_CALLS),
 )  # fmt: skip
