@@ -1,5 +1,4 @@
-"""The module's surface: every call's outcome (binding, conversions, refusals, results), what a
-script may not do to the classes, and what it may (assign __new__ and __init__, in a child)."""
+"""The module's surface: every call's outcome, and what a script may and may not do to classes."""
 
 import itertools
 import os

@@ -1,5 +1,4 @@
-"""The curl line and the exported document, against the oracles: each line as bash splits it into
-curl's words, the refusals, the urls' hosts, collections stored and exported as the document."""
+"""The curl line (as bash splits it into words) and the exported document against the oracles."""
 
 import gc
 import itertools

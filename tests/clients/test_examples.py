@@ -1,5 +1,4 @@
-"""The examples as users run them: what they print and where they write, the recorder's hooks
-letting every request of the program go on, a HAR's entries; the stubs under stubtest and mypy."""
+"""The examples as users run them, the recorder's hooks, a HAR's entries; the stubs under mypy."""
 
 import io
 import json

@@ -1,6 +1,5 @@
-"""Exports against Postman's own tools: the schema, and newman sending them to local servers (HTTP
-and TLS) that record the bytes: what arrives must be what was put in. The urls keep clear of what
-newman percent-encodes."""
+"""Exports against Postman's schema and newman, which sends them to recording HTTP and TLS servers:
+what arrives is what was put in. The urls keep clear of what newman percent-encodes."""
 
 from pemrik import PemrikCollection
 from support.cases import METHODS, make

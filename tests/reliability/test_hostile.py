@@ -1,6 +1,5 @@
-"""Hostile scripts: sequences that lie, raise or call back into the module (from this thread and
-another), finalizers run by the collector inside calls, objects let go of during a call, interrupts
-and internal failures from script code; every workflow of support/workflows.py leaves nothing."""
+"""Hostile scripts: sequences that lie, raise or call back (from two threads), finalizers run and
+objects let go of inside calls, interrupts; every workflow of support/workflows leaves nothing."""
 
 import functools
 import gc
@@ -131,12 +130,10 @@ def test_workflows_leave_counts_and_memory_as_they_were():  # valgrind.sh runs t
     assert os.environ.get("PEMRIK_SANITIZED") or now - resident < 2_000_000
 
 
-# In a child whose freed memory is unmapped (texts of MB) or overwritten (debug hooks) at once, a
-# pointer kept too long shows. let_go(): the callable and every argument, let go of by the caller
-# in a callback of a sequence (at the second item) or in a finalizer that the collector runs inside
-# the module's first allocation of a tracked object (as on 3.11), give what an untouched call
-# gives. pairs(): header pairs made as they are read, held by nobody else, past the few kept in
-# place. Both run in the child, which imports them from this file.
+# Run in a child whose freed memory is unmapped (texts of MB) or overwritten (debug hooks) at once,
+# so that a pointer kept too long shows. let_go(): the call's arguments let go of in a sequence's
+# callback (at the second item) or a finalizer the collector runs inside the call give what an
+# untouched call gives. pairs(): header pairs made as they are read, held by nobody else.
 DRAINED = []  # what the free lists held, kept out of them
 
 

@@ -1,6 +1,5 @@
-"""Threads started together on shared objects, in a child interpreter (on a free-threaded build
-with the GIL off by the module's own declaration, PYTHON_GIL unset): no crash, no borrow error,
-and every result what one thread would give."""
+"""Threads on shared objects in a child (free-threaded, the GIL off by the module's declaration
+alone): no crash, no borrow error, every result what one thread would give."""
 
 import os
 import sys

@@ -1,6 +1,5 @@
-"""Each rule of the module's texts, stated once in plain Python without the module: the method
-names, the curl command line (its refusals, the words bash hands to curl), the url's protocol and
-host, the collection document. Tests, fuzz targets and benchmark contenders all use these."""
+"""Each rule of the module's texts, stated once in plain Python without the module, for the tests,
+the fuzz targets and the benchmarks: methods, the curl line and its words, the url, the document."""
 
 import json
 import re
@@ -56,8 +55,7 @@ def curl_words(url, headers, method, body):
 
 
 def url_doc(url):
-    """The url object; its host is the authority: after "scheme://", else after a leading "//",
-    else from the start, up to the next "/". An empty host cannot be exported."""
+    """The url object; its host stands after "scheme://", or a leading "//", up to the next "/"."""
     scheme = SCHEME.match(url)
     start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
     host, slash, path = url[start:].partition("/")
@@ -66,8 +64,7 @@ def url_doc(url):
 
 
 def document(data):
-    """The collection document for (url, headers, method name, body) tuples; raises ValueError
-    for the first url without a host."""
+    """The document for (url, headers, method name, body) tuples; ValueError at a hostless url."""
     items = []
     for position, (url, headers, method, body) in enumerate(data):
         if not (cut := url_doc(url))["host"]:

@@ -1,6 +1,5 @@
-"""Every public operation and error path as a call over objects()' names: the leak checks (and
-scripts/tasks/valgrind.sh) run them all, the out-of-memory sweep OPERATIONS, those above the blank
-line; below it, script code reads the sequences."""
+"""Every public operation and error path as a call over objects()' names: OPERATIONS for the
+out-of-memory sweep, and for the leak checks and valgrind.sh THROUGH_SEQUENCES (read by scripts)."""
 
 import contextlib
 import sys
