@@ -47,7 +47,6 @@ REFUSED = [  # requests no command line carries
 @example([(t, [(t, t)], METHODS[i % len(METHODS)], t) for i, t in enumerate(SWEEP)])
 @given(st.lists(st.tuples(ANY, HEADERS, st.sampled_from(METHODS), BODIES)))
 def test_lines_are_the_oracles_and_bash_reads_back_the_words(batch):
-    """Runs the command lines in one bash, with curl a function printing its arguments."""
     assert lines(make(batch)) == [outcome(curl_line, *r) for r in batch]
     batch = [r for r in batch if isinstance(outcome(curl_line, *r), str)]
     script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "\n".join(lines(make(batch))) + "\n"

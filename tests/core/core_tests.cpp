@@ -1,5 +1,4 @@
-// The core alone, built with SSE2 and with PEMRIK_NO_SIMD: kernels against the rule tables, what
-// they write read back by JSON and shell readers, renderers writing exactly what they measured.
+// The core, SSE2 and portable: kernels against the tables, outputs read back, sizes as measured.
 #include <wordexp.h>
 
 #include <cstdio>
@@ -24,8 +23,7 @@ std::u32string rendered(const Renderer& r) {
     return got;
 }
 
-// How a JSON parser reads the inside of "..." (of ASCII), and a POSIX shell a word (wordexp, which
-// runs no command and expands no unset variable; after an x, as it splits a word opening with '').
+// How JSON reads the inside of "..." (of ASCII), and wordexp a word (after an x: '' opens a word).
 std::optional<std::string> json_read(const std::string& s) {
     std::string out;
     for (std::size_t i = 0, e = 0; i < s.size(); i += e == 7 ? 6 : e < 7 ? 2 : 1) {

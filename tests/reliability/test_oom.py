@@ -17,8 +17,7 @@ from support.workflows import OPERATIONS, objects
 
 _testcapi = pytest.importorskip("_testcapi")
 IMPORT = "init()"  # the module's own part of an import, in a fresh copy of it
-# The interpreter's own failures pass too: a script function of workflows.py that lost its
-# exception, and (3.13.0, importing) PyType_FromSpec failing without one, reported as SystemError.
+# Also passing: SystemError where the interpreter lost an exception (raising(), 3.13.0 imports).
 FAILED = ("[MemoryError(", "[SystemError('<function raising.<locals>.item at ")
 IMPORT_FAILED = (*FAILED, "[SystemError('attempted to fetch exception but none was set')")
 

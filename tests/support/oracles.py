@@ -38,7 +38,6 @@ def curl_line(url, headers, method, body):
 
 
 def quoted_line(url, headers, method, body):
-    """The command line's text, its refusals left out."""
     line = f"curl -X {method} " + (url if BARE.fullmatch(url) else _single(url))
     line += "".join(f' -H "{_double(name)}: {_double(value)}"' for name, value in headers)
     if body is not None:
@@ -47,7 +46,6 @@ def quoted_line(url, headers, method, body):
 
 
 def curl_words(url, headers, method, body):
-    """The arguments curl receives from that command line."""
     out = ["-X", method, url, *(word for n, v in headers for word in ("-H", f"{n}: {v}"))]
     if body is not None:
         out += ["--data-raw" if body.startswith("@") else "-d", body]
@@ -78,5 +76,4 @@ def document(data):
 
 
 def export_text(data):
-    """The compact JSON text of document(data), as the export writes it."""
     return json.dumps(document(data), sort_keys=True, separators=(",", ":"), ensure_ascii=False)
