@@ -20,7 +20,6 @@ GET, POST, PUT = HTTPMETHOD.GET, HTTPMETHOD.POST, HTTPMETHOD.PUT
 FIRST, SECOND = Pemrik("https://a/1", [("X", "1")], POST, ""), Pemrik("https://b/2", [], PUT)
 SURROGATE, MEMBERS = "ab\udc80", [getattr(HTTPMETHOD, name) for name in METHODS]
 CLASSES = (Pemrik, PemrikCollection, HTTPMETHOD)
-NAMES = ["Pemrik", "PemrikCollection", "HTTPMETHOD"]
 StrSub = type("StrSub", (str,), {"__str__": lambda self: "not the content"})
 BAD_ITER = type("BadIter", (), {"__getitem__": lambda s, i: ("a", "b"), "__iter__": lambda s: 5})()
 LIES = {"__len__": lambda s: 2, "__getitem__": lambda s, i: "lie", "__iter__": lambda s: iter("l")}
@@ -144,16 +143,12 @@ def test_outcome(call, expected, monkeypatch):  # a failed call leaves the colle
     assert [u.exc_type for u in unraisable] == [ZeroDivisionError] * 3 * (expected is RENAMED)
 
 
-def made():  # by calling the class, and through type.__call__
-    return [Pemrik(*ARGS, **KEYWORDS), type.__call__(Pemrik, *ARGS, **KEYWORDS)]
-
-
 def test_imported_again():  # the same module; a subinterpreter is refused, and this one goes on
     assert sys.modules.pop("pemrik") is (again := __import__("pemrik"))
     assert again.Pemrik is Pemrik and again.HTTPMETHOD.GET is GET and sys.modules["pemrik"] is again
     run = pytest.importorskip("_testcapi").run_in_subinterp
     assert [run("import pemrik"), run("import pemrik as p")] == [-1, -1]
-    assert lines(made()) == [LINE] * 2
+    assert lines(Pemrik(*ARGS, **KEYWORDS)) == LINE
 
 
 def unmade(cls):  # its __new__ replaced by the script's: an instance no constructor made
@@ -171,7 +166,8 @@ def refused(what, *calls):
 def classes_changed():  # the constructor's work is __new__'s: a script's __init__ changes nothing
     Pemrik.__init__ = lambda self, *args, **keywords: seen.append((args, keywords))
     seen = []
-    assert lines(made()) == [LINE] * 2 and seen == [(tuple(ARGS), KEYWORDS)] * 2
+    made = [Pemrik(*ARGS, **KEYWORDS), type.__call__(Pemrik, *ARGS, **KEYWORDS)]
+    assert lines(made) == [LINE] * 2 and seen == [(tuple(ARGS), KEYWORDS)] * 2
     request, collection, member = Pemrik(*ARGS), PemrikCollection(), unmade(HTTPMETHOD)
     refused("HTTPMETHOD", lambda: repr(member), lambda: str(member), lambda: int(member))
     refused("argument 'method': HTTPMETHOD", lambda: Pemrik("u", [], member))
@@ -195,14 +191,14 @@ def test_what_a_script_may_do_to_the_classes():
 
 def test_module_and_classes():
     public = [name for name in vars(pemrik) if not name.startswith("__")]
-    assert pemrik.__all__ == public == NAMES and pemrik.__doc__ == ""
+    assert pemrik.__all__ == public == [c.__name__ for c in CLASSES] and pemrik.__doc__ == ""
     assert pemrik.__file__.endswith("/pemrik" + sysconfig.get_config_var("EXT_SUFFIX"))
     nm = subprocess.run(["nm", "-D", "--defined-only", pemrik.__file__], capture_output=True).stdout
     assert nm.split()[2::3] == [b"PyInit_pemrik"]  # only the entry point is exported
     pytest.raises(TypeError, Pemrik, 5, [], GET)  # the module has raised: its panic class exists
     found = [c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime"]
     assert [c.__qualname__ for c in found] == ["PanicException"] and "Panic" not in str(dir(pemrik))
-    for cls, name, doc in zip(CLASSES, NAMES, ["", "", None], strict=True):  # the rest: stubtest
+    for cls, name, doc in zip(CLASSES, public, ["", "", None], strict=True):  # the rest: stubtest
         described = cls.__qualname__, cls.__module__, cls.__bases__, cls.__doc__
         assert described == (name, "builtins", (object,), doc)
 
