@@ -147,8 +147,7 @@ def called(kind, cls):  # the lines made, and whether the caller let go in callb
         if callback == kind and i in (None, 1):
             held.__setstate__((print, (), {}, None))
 
-    def seq(items):
-        return (IterSeq if kind in ("__iter__", "__next__") else Seq)(items, None, hook)
+    seq = functools.partial(IterSeq if kind in ("__iter__", "__next__") else Seq, hook=hook)
 
     def fields(wrap):
         return text("u"), wrap([(text("n"), text("v")), ("S", text("s"))]), M.PUT, text("b")
