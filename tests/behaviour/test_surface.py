@@ -92,6 +92,7 @@ CALLS = table(
     # a TypeError is renamed after the argument, its text made valid, its cause kept
     ("argument 'headers': bad\ufffd\ufffd\ufffditem", lambda: Pemrik("/u", Seq([TypeError("bad\udc80item")]), GET)),
     (RENAMED, lambda: Pemrik("/u", Seq([("a", "1"), UNPRINTABLE]), GET)),
+    ("argument 'collection': bad", lambda: PemrikCollection(Seq([FIRST, TypeError("bad")]))),
     *[(error, lambda error=error: Pemrik("/u", Seq([error]), GET)) for error in PASSED],  # the very same
     ("No constructor defined for HTTPMETHOD", lambda: HTTPMETHOD(), lambda: HTTPMETHOD.__new__(HTTPMETHOD, 0)),
     # a TypeError in the interpreter's words: no order, hash, arithmetic, argument, subclass, weakref
