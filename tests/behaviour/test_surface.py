@@ -25,9 +25,8 @@ BAD_ITER = type("BadIter", (), {"__getitem__": lambda s, i: ("a", "b"), "__iter_
 LIES = {"__len__": lambda s: 2, "__getitem__": lambda s, i: "lie", "__iter__": lambda s: iter("l")}
 LYING_PAIR = type("LyingTuple", (tuple,), LIES)(("a", "b", "c"))  # its own length is what counts
 NAMELESS = type("Odd", (), {"__qualname__": "Odd\ud800"})()  # its type's name is no UTF-8
-# the interpreter's own errors, read at run time: versions word them apart
 ITER_ERROR = "argument 'headers': " + str(pytest.raises(TypeError, iter, BAD_ITER).value)
-ENCODE_ERROR = pytest.raises(UnicodeError, SURROGATE.encode).value
+ENCODE_ERROR = pytest.raises(UnicodeError, SURROGATE.encode).value  # as this version words it
 PASSED = [ValueError("v"), type("TypeErrorSub", (TypeError,), {})("only TypeError is renamed")]
 PASSED += [UnicodeEncodeError("utf-8", "x", 0, 1, "why"), KeyboardInterrupt()]
 UNPRINTABLE = TypeError(type("Unprintable", (), {"__str__": lambda s: 1 / 0})())  # str() fails

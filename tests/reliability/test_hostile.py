@@ -85,8 +85,7 @@ def test_finalizers_run_by_the_collector_inside_module_calls():
     assert len(c.get_collection()) == 1 + outcomes[::3].count(None)
 
 
-# Anything but an ordinary exception from script code ends the call: an interrupt unchanged, an
-# internal failure raised again as a new one with the same text, or MemoryError when it has none.
+# An interrupt ends the call unchanged; an internal failure, as a new one with its text (or none).
 NO_TEXT = type("NoText", (PANIC,), {"__str__": lambda s: Seq([MemoryError()])[0]})()
 FAILING = [  # raised by __len__ or else by the item; what the call raises, and whether the same
     (True, KeyboardInterrupt("len"), (KeyboardInterrupt, "len", True)),
@@ -123,10 +122,9 @@ def test_workflows_leave_counts_and_memory_as_they_were():  # valgrind.sh runs t
     assert os.environ.get("PEMRIK_SANITIZED") or now - resident < 2_000_000
 
 
-# Run in a child whose freed memory is unmapped (texts of MB) or overwritten (debug hooks) at once,
-# so that a pointer kept too long shows. let_go(): the call's arguments let go of in a sequence's
-# callback (at the second item) or a finalizer the collector runs inside the call give what an
-# untouched call gives. pairs(): header pairs made as they are read, held by nobody else.
+# Run in a child whose freed memory is unmapped or overwritten at once, so that a pointer kept too
+# long shows: let_go(), the call's arguments let go of in a sequence's callback or a finalizer run
+# inside the call; pairs(), header pairs made as they are read, held by nobody else.
 DRAINED = []  # what the free lists held, kept out of them
 
 

@@ -1,6 +1,5 @@
-"""Out of memory: the import and each operation of support/workflows.py, in a fork per try, with
-allocation `start` = 0, 1, ... refused while the call meets it: the interpreter's alone ("one") or
-from there on ("sticky"), or C++ operator new's ("new"). Run in a child, this file is the sweep."""
+"""Out of memory: the import and each workflow operation, a fork per try, refusing allocation 0, 1,
+... alone ("one"), from there on ("sticky"), or C++'s new ("new"). Run as a script, the sweep."""
 
 import ast
 import ctypes
