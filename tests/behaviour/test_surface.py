@@ -94,7 +94,6 @@ CALLS = table(
     ("argument 'collection': bad", lambda: PemrikCollection(Seq([FIRST, TypeError("bad")]))),
     *[(error, lambda error=error: Pemrik("/u", Seq([error]), GET)) for error in PASSED],  # the very same
     ("No constructor defined for HTTPMETHOD", lambda: HTTPMETHOD(), lambda: HTTPMETHOD.__new__(HTTPMETHOD, 0)),
-    # a TypeError in the interpreter's words: no order, hash, arithmetic, argument, subclass, weakref
     (TypeError, lambda: GET < POST, lambda: GET > 0, lambda: 0 <= GET, lambda: FIRST < SECOND, lambda: hash(GET)),
     (TypeError, lambda: [0][GET], lambda: float(GET), lambda: GET + 1, lambda: len(GET), lambda: iter(GET)),
     (TypeError, lambda: GET(), lambda: format(GET, "s"), lambda: Pemrik.get_request_command(5)),
@@ -103,13 +102,11 @@ CALLS = table(
     (TypeError, lambda: PemrikCollection.add_request(5, FIRST), lambda: weakref.ref(FIRST)),
     (TypeError, lambda c: weakref.ref(c), lambda: weakref.ref(GET)),
     (TypeError, *(lambda cls=cls: type("Sub", (cls,), {}) for cls in CLASSES)),
-    # no field is readable or writable, and there is no instance dictionary
     (AttributeError, lambda: FIRST.url, lambda: FIRST.headers, lambda: FIRST.method, lambda: FIRST.body),
     (AttributeError, lambda: FIRST.anything, lambda c: c.collection, lambda: GET.value),
     (AttributeError, lambda: FIRST.__dict__, lambda c: c.__dict__, lambda: GET.__dict__),
     (AttributeError, lambda: setattr(FIRST, "url", 1), lambda c: setattr(c, "x", 1)),
     (AttributeError, lambda: setattr(GET, "name", 1)),
-    # the members: their texts and values; equal by identity only; anything else declined
     ([(HTTPMETHOD, *[f"HTTPMETHOD.{n}"] * 3, i, True) for i, n in enumerate(METHODS)],
      lambda: [(type(m), repr(m), str(m), format(m, ""), int(m), bool(m)) for m in MEMBERS]),
     ([True] * len(METHODS) ** 2, lambda: [(m == b) == (m is b) != (m != b) for m in MEMBERS for b in MEMBERS]),

@@ -30,7 +30,6 @@ def placed(grounds, specials, longest):  # each special at every position of tex
     return [g * i + s + g * (n - i - 1) for g, s, n in kinds for i in range(n)]
 
 
-# each character alone and twice, and each shell special at every position, in every field
 CHARS = [chr(c) for c in [*range(1, 0x250), 0x2028, 0xFEFF, 0xFFFF, 0x1F600, 0x10FFFF]]
 SWEEP = [t for c in CHARS for t in (c, f"a{c}b{c}")] + placed("x", "'\"\\$`é\U0001f600 ", 23)
 REFUSED = [  # requests no command line carries

@@ -1,5 +1,4 @@
-"""Hostile scripts: sequences that lie, raise or call back (from two threads), finalizers run and
-objects let go of inside calls, interrupts; every workflow of support/workflows leaves nothing."""
+"""Hostile scripts: lying, raising or calling sequences, finalizers, let-go objects, leaks."""
 
 import functools
 import gc

@@ -1,5 +1,4 @@
-"""Threads on shared objects in a child (free-threaded, the GIL off by the module's declaration
-alone): no crash, no borrow error, every result what one thread would give."""
+"""Threads on shared objects, GIL off where free-threaded: each result what one thread gives."""
 
 import os
 import sys

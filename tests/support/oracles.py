@@ -1,5 +1,4 @@
-"""Each rule of the module's texts, stated once in plain Python without the module, for the tests,
-the fuzz targets and the benchmarks: methods, the curl line and its words, the url, the document."""
+"""Each rule of the module's texts, stated once in plain Python, for tests, fuzz and benchmarks."""
 
 import json
 import re
@@ -25,8 +24,7 @@ def _double(text):
 
 
 def curl_line(url, headers, method, body):
-    """The command line for (url, [(name, value)], method name, body or None), or a ValueError
-    naming the first text (url, each header's name and value, body) with a character none holds."""
+    """The command line for (url, [(name, value)], method name, body or None), or ValueError."""
     texts = [("the url", url, NUL)]
     for i, (n, v) in enumerate(headers):
         texts += [(f"the name of header {i}", n, NAME), (f"the value of header {i}", v, BREAK)]

@@ -1,5 +1,4 @@
-"""The real clients: Postman's schema, newman and a server recording what arrives. Without a client,
-its tests skip, or fail under PEMRIK_REQUIRE_CLIENTS."""
+"""Postman's schema, newman, and a server recording what arrives; without them, tests skip."""
 
 import json
 import os

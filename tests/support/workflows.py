@@ -1,5 +1,4 @@
-"""Every public operation and error path as a call over objects()' names: OPERATIONS for the
-out-of-memory sweep, and for the leak checks and valgrind.sh THROUGH_SEQUENCES (read by scripts)."""
+"""Every public operation and error path as a call over the names objects() gives."""
 
 import contextlib
 import sys
