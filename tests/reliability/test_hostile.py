@@ -124,7 +124,6 @@ def test_workflows_leave_counts_and_memory_as_they_were():  # valgrind.sh runs t
 # Run in a child whose freed memory is unmapped or overwritten at once, so that a pointer kept too
 # long shows: let_go(), the call's arguments let go of in a sequence's callback or a finalizer run
 # inside the call; pairs(), header pairs made as they are read, held by nobody else.
-DRAINED = []  # what the free lists held, kept out of them
 
 
 def text(c):  # a new one each time
@@ -150,7 +149,7 @@ def called(kind, cls):  # the lines made, and whether the caller let go in callb
 
     held = functools.partial(cls, *arguments())
     if kind == "__del__":  # the free lists drained, so that the module's allocations allocate
-        DRAINED.extend(tuple([i] * n) for i in range(3000) for n in range(1, 6))
+        _drained = [tuple([i] * n) for i in range(3000) for n in range(1, 6)]  # kept till return
         cyclic = {"__init__": lambda g: setattr(g, "me", g), "__del__": lambda g: hook(kind, None)}
         type("Garbage", (), cyclic)()  # freed by the collector only
         gc.set_threshold(1)
