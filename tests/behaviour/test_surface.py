@@ -175,9 +175,8 @@ def classes_changed():  # the constructor's work is __new__'s: a script's __init
     refused("Pemrik", unmade_request.get_request_command)
     refused("argument 'pemrik': Pemrik", lambda: collection.add_request(unmade_request))
     refused("argument 'collection': Pemrik", lambda: PemrikCollection([request, unmade_request]))
-    bare = unmade(PemrikCollection)
-    refused("PemrikCollection", bare.get_collection, bare.export_collection)
-    refused("PemrikCollection", lambda: bare.add_request(request))
+    c = unmade(PemrikCollection)
+    refused("PemrikCollection", c.get_collection, c.export_collection, lambda: c.add_request(FIRST))
     assert lines(request) == curl_line(*ARGS[:2], "POST", None)
 
 
