@@ -48,8 +48,7 @@ def test_lines_are_the_oracles_and_bash_reads_back_the_words(batch):
     batch = [r for r in batch if isinstance(outcome(curl_line, *r), str)]
     script = 'curl() { printf \'%s\\0\' "$#" "$@"; }\n' + "\n".join(lines(make(batch))) + "\n"
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}
-    bash = ["bash", "--norc", "--noprofile"]
-    done = subprocess.run(bash, input=script.encode(), capture_output=True, env=env)
+    done = subprocess.run(["bash"], input=script.encode(), capture_output=True, env=env)
     assert done.returncode == 0 and done.stderr == b"", done.stderr
     fields = iter(done.stdout.decode(errors="surrogateescape").split("\0")[:-1])
     words = [[next(fields) for _ in range(int(count))] for count in fields]
