@@ -84,7 +84,6 @@ def test_finalizers_run_by_the_collector_inside_module_calls():
     assert len(c.get_collection()) == 1 + outcomes[::3].count(None)
 
 
-# An interrupt ends the call unchanged; an internal failure, as a new one with its text (or none).
 NO_TEXT = type("NoText", (PANIC,), {"__str__": lambda s: Seq([MemoryError()])[0]})()
 FAILING = [  # raised by __len__ or else by the item; what the call raises, and whether the same
     (True, KeyboardInterrupt("len"), (KeyboardInterrupt, "len", True)),
