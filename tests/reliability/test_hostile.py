@@ -30,9 +30,8 @@ LENGTHS = st.sampled_from([-1, 0, 3, 2**31, 2**70, "x", ValueError(), TypeError(
 @given(st.sampled_from([Seq, IterSeq]), st.integers(0, 5), LENGTHS)
 def test_any_sequence_gives_what_it_yields(seq, n, length):
     reqs, hs = [Pemrik(f"{U}/{i}", [], M.PUT) for i in range(n)], HS * n
-    made = {"headers": (hs, curl_line(U, hs, "GET", None)), "collection": (reqs, lines(reqs))}
-    for arg, (items, expected) in made.items():
-        assert lines(MAKE[arg](seq(items, length))) == expected
+    assert lines(Pemrik(U, seq(hs, length), M.GET)) == curl_line(U, hs, "GET", None)
+    assert lines(PemrikCollection(seq(reqs, length))) == lines(reqs)
 
 
 def shown(callback, base=object):  # a class whose str() calls back, then reads "shown"
