@@ -1,5 +1,4 @@
-"""The examples as users run them: what they print and where they write, the recorder's hooks
-letting every request of the program go on, a HAR's entries; the stubs under stubtest and mypy."""
+"""The examples as users run them, the recorder's hooks, a HAR's entries; the stubs under mypy."""
 
 import io
 import json
@@ -12,7 +11,8 @@ import httpx
 import pytest
 import requests
 
-from support.oracles import METHODS, curl_line, curl_refusal, export_text
+from support.cases import outcome
+from support.oracles import METHODS, curl_line, export_text
 from support.postman import ROOT, RecordingServer, schema_errors
 
 EXAMPLES, BINARY = ROOT / "examples", b"\x89PNG\r\n\x1a\n\x00\xff"
@@ -90,7 +90,7 @@ def test_har_entries(tmp_path):
     (tmp_path / "in.har").write_text(json.dumps({"log": {"entries": entries}}))
     done = run(EXAMPLES / "from_har.py", "in.har", "out.json", cwd=tmp_path)
     assert done.returncode == 0 and all(note in done.stderr for *_, note in ENTRIES), done.stderr
-    printed = [curl_line(*r) for r in records if not curl_refusal(*r[:2], r[3])]
+    printed = [line for r in records if isinstance(line := outcome(curl_line, *r), str)]
     assert done.stdout.splitlines() == printed + ["written: out.json"]
     assert (tmp_path / "out.json").read_text("utf-8") == export_text(records)
 

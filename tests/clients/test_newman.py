@@ -1,6 +1,4 @@
-"""Exports against Postman's own tools: the schema, and newman sending them to local servers (HTTP
-and TLS) that record the bytes: what arrives must be what was put in. The urls keep clear of what
-newman percent-encodes."""
+"""Exports against Postman's schema, and sent by newman (HTTP and TLS) just as they were put in."""
 
 from pemrik import PemrikCollection
 from support.cases import METHODS, make
@@ -8,7 +6,7 @@ from support.postman import RecordingServer, run_newman, schema_errors
 
 HEADERS = [("X-Q", 'it\'s "q" \\ $x `id`'), ("X-L", "\x80é\xff\tend"), ("!#$%&'*+-.^_`|~", "")]
 BODY = '{"q": "it\'s \\"x\\" \\\\"}' + "".join(map(chr, range(32))) + "\x7fé中😀\u2028"
-TARGET = "/{}/a!$'()*,;=@~?q=1&r=$(),*~"
+TARGET = "/{}/a!$'()*,;=@~?q=1&r=$(),*~"  # clear of what newman percent-encodes
 ODD = "http://h:1//a//?q=1#f //h x://h file://h/x/y a//b//c h://a/b?u=http://c#f 'é/😀".split()
 
 
@@ -24,8 +22,7 @@ def test_exports_follow_the_schema_and_newman_sends_them_as_put_in(tmp_path):
         assert schema_errors(PemrikCollection(make(data)).export_collection()) == []
     hang_up = {b"CONNECT"}  # newman takes any answer to CONNECT as a tunnel, and stops
     with RecordingServer(hang_up=hang_up) as plain, RecordingServer(tmp_path, hang_up) as secure:
-        # without a scheme (https), the host is what stands before the first "/" or after "//"
-        bare = secure.base.removeprefix("https://")
+        bare = secure.base.removeprefix("https://")  # no scheme: https, the host up to a "/"
         bases = [(server.base, m) for server in (plain, secure) for m in METHODS]
         bases += [(bare, "PUT"), ("//" + bare, "GET")]
         requests = make([(base + TARGET.format(m), HEADERS, m, BODY) for base, m in bases])

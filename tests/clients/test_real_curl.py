@@ -1,5 +1,4 @@
-"""Command lines run by bash and curl against a recording server deliver byte for byte what curl
-sends given the oracle's words (curl_words), and each body as it was given."""
+"""Command lines run by bash send byte for byte what curl sends given the oracle's curl_words."""
 
 import os
 import subprocess

@@ -1,6 +1,5 @@
-// Preloaded by the out-of-memory sweep (tests/reliability/test_oom.py): operator new counts its
-// calls from 0 in oom_new[0] and throws std::bad_alloc at call number oom_new[1] (-1 refuses none).
-// The array and nothrow forms call this one.
+// Preloaded by the out-of-memory sweep: operator new (which the array and nothrow forms call)
+// counts its calls in oom_new[0] and throws std::bad_alloc at call oom_new[1] (-1 refuses none).
 #include <cstdlib>
 #include <new>
 

@@ -1,6 +1,5 @@
-"""Out of memory: the import and each operation of support/workflows.py, in a fork per try, with
-allocation `start` = 0, 1, ... refused while the call meets it: the interpreter's alone ("one") or
-from there on ("sticky"), or C++ operator new's ("new"). Run in a child, this file is the sweep."""
+"""Out of memory: the import and each workflow operation, a fork per try, refusing allocation 0, 1,
+... alone ("one"), from there on ("sticky"), or C++'s new ("new"). Run as a script, the sweep."""
 
 import ast
 import ctypes
@@ -17,8 +16,7 @@ from support.workflows import OPERATIONS, objects
 
 _testcapi = pytest.importorskip("_testcapi")
 IMPORT = "init()"  # the module's own part of an import, in a fresh copy of it
-# The interpreter's own failures pass too: a script function of workflows.py that lost its
-# exception, and (3.13.0, importing) PyType_FromSpec failing without one, reported as SystemError.
+# Also passing: SystemError where the interpreter lost an exception (raising(), 3.13.0 imports).
 FAILED = ("[MemoryError(", "[SystemError('<function raising.<locals>.item at ")
 IMPORT_FAILED = (*FAILED, "[SystemError('attempted to fetch exception but none was set')")
 

@@ -1,6 +1,4 @@
-"""Threads started together on shared objects, in a child interpreter (on a free-threaded build
-with the GIL off by the module's own declaration, PYTHON_GIL unset): no crash, no borrow error,
-and every result what one thread would give."""
+"""Threads on shared objects, GIL off where free-threaded: each result what one thread gives."""
 
 import os
 import sys
@@ -49,7 +47,6 @@ def stress(rounds):  # in the child, which imports it from this file
         results = list(pool.map(work, range(THREADS)))
     final = shared.export_collection()
     urls = [line.split()[3] for line in lines(shared)]
-    assert len(urls) == THREADS * rounds, len(urls)
     for k, last in results:  # the last export of each thread the final one cut after an item
         assert final.startswith(last[:-2]) and final[len(last) - 2] in ",]", ("final export", k)
         mine = [url for url in urls if url.startswith(f"https://h/{k}/")]

@@ -5,17 +5,16 @@ import weakref
 
 class Seq:
     """__len__ returns or raises `length` (default: the item count), an exception item is raised,
-    hook(callback, index) runs first in each callback and `read` records the positions read."""
+    and hook(callback, index) runs first in each callback."""
 
     def __init__(self, items, length=None, hook=lambda callback, i: None):
-        self.items, self.length, self.hook, self.read = list(items), length, hook, []
+        self.items, self.length, self.hook = list(items), length, hook
 
     def __len__(self):
         length = len(self.items) if self.length is None else self.length
         return self.hook("__len__", None) or _given(length)
 
     def __getitem__(self, i):
-        self.read.append(i)
         return self.hook("__getitem__", i) or _given(self.items[i])
 
 

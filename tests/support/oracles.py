@@ -1,6 +1,4 @@
-"""Each rule of the module's texts, stated once in plain Python without the module: the method
-names, the curl command line (its refusals, the words bash hands to curl), the url's protocol and
-host, the collection document. Tests, fuzz targets and benchmark contenders all use these."""
+"""Each rule of the module's texts, stated once in plain Python, for tests, fuzz and benchmarks."""
 
 import json
 import re
@@ -25,28 +23,19 @@ def _double(text):
     return text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$").replace("`", "\\`")
 
 
-def curl_refusal(url, headers, body):
-    """Why no command line carries the request (the ValueError's text), or None: the first text
-    (url, then each header's name and value, then the body) with a character it cannot hold."""
+def curl_line(url, headers, method, body):
+    """The command line for (url, [(name, value)], method name, body or None), or ValueError."""
     texts = [("the url", url, NUL)]
     for i, (n, v) in enumerate(headers):
         texts += [(f"the name of header {i}", n, NAME), (f"the value of header {i}", v, BREAK)]
     texts += [] if body is None else [("the body", body, NUL)]
     for where, text, unpassable in texts:
         if found := unpassable.search(text):
-            return f"cannot render the command line: {where} {WHY[found[0]]}"
-    return None
-
-
-def curl_line(url, headers, method, body):
-    """The command line for (url, [(name, value)], method name, body or None), or ValueError."""
-    if refused := curl_refusal(url, headers, body):
-        raise ValueError(refused)
+            raise ValueError(f"cannot render the command line: {where} {WHY[found[0]]}")
     return quoted_line(url, headers, method, body)
 
 
 def quoted_line(url, headers, method, body):
-    """The command line's text, its refusals left out."""
     line = f"curl -X {method} " + (url if BARE.fullmatch(url) else _single(url))
     line += "".join(f' -H "{_double(name)}: {_double(value)}"' for name, value in headers)
     if body is not None:
@@ -55,7 +44,6 @@ def quoted_line(url, headers, method, body):
 
 
 def curl_words(url, headers, method, body):
-    """The arguments curl receives from that command line."""
     out = ["-X", method, url, *(word for n, v in headers for word in ("-H", f"{n}: {v}"))]
     if body is not None:
         out += ["--data-raw" if body.startswith("@") else "-d", body]
@@ -63,8 +51,7 @@ def curl_words(url, headers, method, body):
 
 
 def url_doc(url):
-    """The url object; its host is the authority: after "scheme://", else after a leading "//",
-    else from the start, up to the next "/". An empty host cannot be exported."""
+    """The url object; its host stands after "scheme://", or a leading "//", up to the next "/"."""
     scheme = SCHEME.match(url)
     start = scheme.end() + 3 if scheme else 2 if url.startswith("//") else 0
     host, slash, path = url[start:].partition("/")
@@ -73,8 +60,7 @@ def url_doc(url):
 
 
 def document(data):
-    """The collection document for (url, headers, method name, body) tuples; raises ValueError
-    for the first url without a host."""
+    """The document for (url, headers, method name, body) tuples; ValueError at a hostless url."""
     items = []
     for position, (url, headers, method, body) in enumerate(data):
         if not (cut := url_doc(url))["host"]:
@@ -88,5 +74,4 @@ def document(data):
 
 
 def export_text(data):
-    """The compact JSON text of document(data), as the export writes it."""
     return json.dumps(document(data), sort_keys=True, separators=(",", ":"), ensure_ascii=False)

@@ -1,6 +1,4 @@
-"""The real clients: Postman's schema (in PEMRIK_POSTMAN, else shared/postman beside the
-repository), newman (on PATH, else PEMRIK_NEWMAN, else build/newman/ from `dev.sh test`), and a
-server recording what arrives. Without one, its tests skip, or fail under PEMRIK_REQUIRE_CLIENTS."""
+"""Postman's schema, newman, and a server recording what arrives; without them, tests skip."""
 
 import json
 import os

@@ -1,6 +1,4 @@
-"""Every public operation and error path as a call over objects()' names: the leak checks (and
-scripts/tasks/valgrind.sh) run them all, the out-of-memory sweep OPERATIONS, those above the blank
-line; below it, script code reads the sequences."""
+"""Every public operation and error path as a call over the names objects() gives."""
 
 import contextlib
 import sys
@@ -36,8 +34,7 @@ Pemrik(URL, Seq(HEADERS + [TypeError(Unprintable())], 9), M.GET)
 Pemrik(URL, Seq(HEADERS + [caused(TypeError(URL), KeyError(BODY))], 9), M.GET)"""
 OPERATIONS, THROUGH_SEQUENCES = (c.replace("\n", "; ").split("; ") for c in CALLS.split("\n\n"))
 
-# Counted objects: free-threaded builds keep a class's references from its instances apart.
-STATIC = [] if "t" in sys.abiflags else [Pemrik, PemrikCollection, M]
+STATIC = [] if "t" in sys.abiflags else [Pemrik, PemrikCollection, M]  # free-threaded: kept apart
 STATIC += [m for m in vars(M).values() if type(m) is M]
 PANIC = next(c for c in BaseException.__subclasses__() if c.__module__ == "boundary_runtime")
 Unprintable = type("Unprintable", (PANIC,), {"__str__": lambda s: 1 / 0})
