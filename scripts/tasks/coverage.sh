@@ -1,18 +1,18 @@
-# coverage: line and branch coverage of src/ by the suite and the fuzz corpora
+# coverage: line and branch coverage of src/ by the suite and the fuzz corpus
 #
-# Line and branch coverage of src/ by the test suite and the fuzz corpora:
+# Line and branch coverage of src/ by the test suite and the fuzz corpus:
 #   bash scripts/dev.sh coverage [pytest arguments]
 # Builds the module, and the core's C++ tests with the native fuzz target in
 # its replay build (FUZZ_MODE=replay), with gcov counters (their own
-# environment and build folders), runs both suites, replays each fuzz
+# environment and build folders), runs both suites, replays the fuzz
 # target's corpus, then prints gcovr's report per source file of src/, lines
 # first, then branches (branches that only exceptions take are left out). The
-# corpora are the committed seeds plus whatever fuzz-native has found here.
+# corpus is the committed seeds plus whatever fuzz-native has found here.
 source "$root/fuzz/tools.sh"
 need_command curl curl
 need_command nm binutils
 slot="$slot-coverage"
-setup_venv test fuzz
+setup_venv test coverage
 module_build="$root/build/coverage-module$slot"
 native_build="$root/build/coverage-native$slot"
 # Counters from an earlier run would add up with this one's.
@@ -50,11 +50,8 @@ build_native coverage-native -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER="${CX
 
 say "running the test suite"
 (cd "$root/tests" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@") || say "the suite failed; coverage is reported all the same"
-say "replaying the module target's corpus"
-mapfile -t dirs < <(corpora module_fuzz)
-"$venv/bin/python" "$root/fuzz/module_fuzz.py" -runs=0 "${dirs[@]}" 2>&1 | grep -E '^(#[0-9]+ +DONE|Done)' >&2
 mapfile -t dirs < <(corpora core_fuzz)
-say "replaying the native target's corpus ($(find "${dirs[@]}" -type f | wc -l) inputs)"
+say "replaying the fuzz target's corpus ($(find "${dirs[@]}" -type f | wc -l) inputs)"
 find "${dirs[@]}" -type f -print0 | xargs -0 -r "$native_build/core_fuzz"
 
 # Notes of sources that a build no longer has (a file moved or removed) stay

@@ -1,4 +1,4 @@
-"""Each rule of the module's texts, stated once in plain Python, for tests, fuzz and benchmarks."""
+"""Each rule of the module's texts, stated once in plain Python, for the tests and the benchmarks."""
 
 import json
 import re
