@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cstring>
 #include <string_view>
 
@@ -88,57 +87,43 @@ constexpr std::size_t fixed_size(const Template<Holes>& t) {
 // Fills the holes of template T in order: each call fills the next hole and
 // writes the run after it, returning the cursor for the hole after that;
 // done() ends the walk. The compiler rejects a fill past the last hole, a
-// fill of the wrong kind and done() before the last hole; builds with
-// assertions reject a cursor left unused or used twice.
+// fill of the wrong kind and done() before the last hole.
 template <const auto& T, class S, std::size_t K>
-class [[nodiscard]] Fill {
-public:
-    explicit Fill(S& sink) noexcept : sink_(sink) {}
-    Fill(const Fill&) = delete;
-    ~Fill() { assert(used_ && "a template cursor was left unused"); }
+struct [[nodiscard]] Fill {
+    S& sink;
 
     // A string's inside: a text escaped as it needs.
     auto text(std::string_view text, text::Seen seen) && {
-        return fill<true>([&] { sink_.text(text, seen); });
+        sink.text(text, seen);
+        return next<true>();
     }
     // A string's inside that never needs escapes.
     auto raw(std::string_view plain) && {
-        return fill<true>([&] { sink_.raw(plain); });
+        sink.raw(plain);
+        return next<true>();
     }
     // An array's elements, written by elements(sink).
     auto elements(auto elements) && {
-        return fill<false>([&] { elements(sink_); });
+        elements(sink);
+        return next<false>();
     }
-
-    void done() && {
-        static_assert(K == T.in_string.size(), "template holes left unfilled");
-        use();
-    }
+    void done() && { static_assert(K == T.in_string.size(), "template holes left unfilled"); }
 
 private:
     template <bool InString>
-    Fill<T, S, K + 1> fill(auto put) {
+    Fill<T, S, K + 1> next() {
         static_assert(K < T.in_string.size(), "more fills than template holes");
         static_assert(T.in_string[K] == InString, "a fill of the wrong kind for this hole");
-        use();
-        put();
-        sink_.raw(T.runs[K + 1]);
-        return Fill<T, S, K + 1>(sink_);
+        sink.raw(T.runs[K + 1]);
+        return {sink};
     }
-    void use() noexcept {
-        assert(!used_ && "a template cursor was used twice");
-        used_ = true;  // read by assertions only
-    }
-
-    S& sink_;
-    bool used_ = false;
 };
 
 // Writes the run before the first hole of T and returns the cursor for it.
 template <const auto& T, class S>
 Fill<T, S, 0> fill(S& sink) noexcept {
     sink.raw(T.runs[0]);
-    return Fill<T, S, 0>(sink);
+    return {sink};
 }
 
 // Writes code units, filling the holes of templates; the texts are those of
