@@ -75,6 +75,7 @@ inline constexpr ByteSet bare_url = set_where([](unsigned c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            set_of("@%+=:,./-_")[c];
 });
+inline constexpr ByteSet quoted_url = set_where([](unsigned c) { return !bare_url[c]; });
 
 // UTF-8: bytes of 0x80 and up belong to non-ASCII characters; of those,
 // 0x80..0xBF continue a character that an earlier byte began.
@@ -289,20 +290,6 @@ inline std::size_t count_in(std::string_view text) noexcept {
     for (char c : text) n += Set[static_cast<unsigned char>(c)];
 #endif
     return n;
-}
-
-// Whether every byte of text is in Set.
-template <const ByteSet& Set>
-inline bool all_in(std::string_view text) noexcept {
-#if PEMRIK_SIMD
-    bool all = true;
-    simd::blocks(text,
-                 [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
-    return all;
-#else
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return Set[static_cast<unsigned char>(c)]; });
-#endif
 }
 
 // What text needs in syntax S. Continuations are counted only in a text

@@ -50,7 +50,8 @@ CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
     size_.add(url_start);
 
     const std::string_view url = r.url();
-    bare_url_ = !url.empty() && text::all_in<text::bare_url>(url);
+    const char* url_end = url.data() + url.size();
+    bare_url_ = !url.empty() && text::find_in<text::quoted_url>(url.data(), url_end) == url_end;
     if (bare_url_) {
         size_.add(url);
     } else {
