@@ -22,10 +22,12 @@ constexpr std::string_view msg_member_failed =
     "An error occurred while initializing `HTTPMETHOD.{}`";
 constexpr std::string_view msg_dict_failed =
     "An error occurred while initializing `HTTPMETHOD.__dict__`";
+constexpr std::string_view repr_format = "{}.{}";  // "HTTPMETHOD.GET"
 
 PyObject* method_repr(PyObject* self) {
     return guarded([&] {
-        auto text = repr_of(read<MethodClass>(self));
+        const std::string text =
+            format(repr_format, MethodClass::info.name, name_of(read<MethodClass>(self)));
         return check(
             PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
