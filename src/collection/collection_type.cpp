@@ -98,7 +98,6 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("PemrikCollection(collection=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(collection_new)},
     {Py_tp_methods, methods},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<CollectionClass>)},
     {0, nullptr},
 };

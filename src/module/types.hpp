@@ -35,8 +35,8 @@ PyObject* class_object(ClassInfo& info);
 // failure to make it is printed and becomes an internal failure.
 PyObject* class_for_use(ClassInfo& info);
 
-// Adds the class to the module under its name and lists it in __all__.
-void register_class(PyObject* module, ClassInfo& info);
+// Adds the class to the module under its name and lists it in all.
+void register_class(PyObject* module, PyObject* all, ClassInfo& info);
 
 // TypeError "'{}' object cannot be converted to '{}'" for obj's type.
 [[noreturn]] void raise_conversion_error(PyObject* obj, const char* target);

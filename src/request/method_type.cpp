@@ -70,7 +70,6 @@ PyType_Slot slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(method_repr)},
     {Py_nb_int, reinterpret_cast<void*>(method_int)},
     {Py_tp_richcompare, reinterpret_cast<void*>(method_richcompare)},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<MethodClass>)},
     {0, nullptr},

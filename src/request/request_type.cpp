@@ -95,7 +95,6 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Pemrik(url, headers, method, body=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(request_new)},
     {Py_tp_methods, methods},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<RequestClass>)},
     {0, nullptr},
 };
