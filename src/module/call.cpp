@@ -109,9 +109,4 @@ PyObject* fail_with_current_exception() noexcept {
     return nullptr;
 }
 
-void fail_unraisable(PyObject* obj) noexcept {
-    fail_with_current_exception();
-    PyErr_WriteUnraisable(obj);
-}
-
 }  // namespace pemrik

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/format.hpp"
+#include "module/call.hpp"
 #include "module/compat.hpp"
 #include "module/convert.hpp"
 

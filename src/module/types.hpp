@@ -10,7 +10,6 @@
 #include <new>
 #include <utility>
 
-#include "module/call.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 
@@ -89,18 +88,17 @@ Ref new_instance(PyTypeObject* cls, typename C::Record&& record) {
     return obj;
 }
 
-// The deallocation slot: drop the record if there is one, free the memory,
-// then drop the reference to the class that every instance of a heap class
-// holds.
+// The deallocation slot: drop the record if there is one (records'
+// destructors never throw), free the memory, then drop the reference to the
+// class that every instance of a heap class holds.
 template <class C>
 void deallocate(PyObject* self) {
-    guarded_unraisable(self, [&] {
-        using Record = typename C::Record;
-        auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
-        if (inst->borrow.load(std::memory_order_relaxed) == borrow_flag::no_state) return;
+    using Record = typename C::Record;
+    auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
+    if (inst->borrow.load(std::memory_order_relaxed) != borrow_flag::no_state) {
         inst->record.~Record();
         inst->borrow.~atomic();
-    });
+    }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
