@@ -379,6 +379,9 @@ struct Seen {
 };
 
 // The length in code units and the largest byte (0 for ASCII) of an output.
+// A renderer measures its output when made and then writes it in code units
+// of std::uint8_t, std::uint16_t or std::uint32_t, as wide as
+// max_code_point(top) needs: exactly `length` of them.
 struct Size {
     std::size_t length = 0;
     unsigned char top = 0;
