@@ -48,8 +48,7 @@ Ref make_request(PyTypeObject* cls, const Ref* slot) {
     std::optional<std::string_view> body;
     if (slot[3] && slot[3].get() != Py_None)
         body = convert_argument("body", [&] { return utf8_of(slot[3].get()); });
-    return new_instance<RequestClass>(
-        cls, Request(url, std::span(headers.data(), headers.size()), method, body));
+    return new_instance<RequestClass>(cls, Request(url, headers.items(), method, body));
 }
 
 PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
