@@ -1,10 +1,5 @@
-// PemrikCollection: an ordered collection of request copies, and its export.
-//
-//   class PemrikCollection:
-//       def __new__(cls, collection: Sequence[Pemrik] | None = None): ...
-//       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
-//       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
-//       def export_collection(self) -> str: ...                  # compact JSON
+// PemrikCollection: an ordered collection of request copies, and its
+// export (its Python surface: stubs/pemrik-stubs/__init__.pyi).
 //
 // On free-threaded builds each call holds the collection's critical section,
 // so calls from many threads run one at a time, as under the interpreter

@@ -1,12 +1,5 @@
-// HTTPMETHOD: the nine request methods as fixed class attributes.
-//
-//   class HTTPMETHOD:
-//       GET: HTTPMETHOD; POST: HTTPMETHOD; ...; CONNECT: HTTPMETHOD
-//       def __new__(cls, *args, **kwargs): raise TypeError("No constructor defined for HTTPMETHOD")
-//       def __repr__(self): return "HTTPMETHOD." + name      # also str()
-//       def __int__(self): return value                      # 0 .. 8
-//       def __eq__(self, other): equal values, HTTPMETHOD members only
-//       __hash__ = None
+// HTTPMETHOD: the nine request methods as fixed class attributes (its
+// Python surface: stubs/pemrik-stubs/__init__.pyi).
 #include <array>
 #include <string>
 

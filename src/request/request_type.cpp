@@ -1,9 +1,5 @@
-// Pemrik: one immutable HTTP request.
-//
-//   class Pemrik:
-//       def __new__(cls, url: str, headers: Sequence[tuple[str, str]],
-//                   method: HTTPMETHOD, body: str | None = None): ...
-//       def get_request_command(self) -> str: ...   # the curl command line
+// Pemrik: one immutable HTTP request (its Python surface:
+// stubs/pemrik-stubs/__init__.pyi).
 #include "core/format.hpp"
 #include "core/small_vector.hpp"
 #include "module/binding.hpp"
