@@ -1,18 +1,15 @@
-// Compact JSON text written straight from the data, through templates whose
-// fixed text is checked when the module is compiled.
+// Compact JSON text written straight from the data, through templates.
 //
 // A template is JSON text in which "@" marks a hole for data ("a":"@" for a
-// string's inside, [@] for an array's elements). keys_ascend() proves at
-// compile time that the keys of every object in it ascend in byte order, as
-// JSON objects written by this module must; the fixed runs between holes are
-// each written with a single copy, and a Fill cursor fills the holes in order.
+// string's inside, [@] for an array's elements), its keys in the order the
+// module writes them (ascending). The fixed runs between holes are each
+// written with a single copy, and a Fill cursor fills the holes in order.
 // The size of what a walk writes is its templates' fixed_size() and what
 // fills their holes.
 #pragma once
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string_view>
 
 #include "core/text.hpp"
@@ -20,34 +17,6 @@
 namespace pemrik::json {
 
 inline constexpr char hole = '@';
-
-// True when, in every object of the template, each key sorts after the one
-// before it. Templates hold no escapes and nest at most 8 deep.
-constexpr bool keys_ascend(std::string_view tmpl) {
-    std::array<bool, 8> in_object{};
-    std::array<std::string_view, 8> last_key{};
-    std::size_t depth = 0;
-    bool key_next = false;
-    for (std::size_t i = 0; i < tmpl.size(); ++i) {
-        const char c = tmpl[i];
-        if (c == '{' || c == '[') {
-            key_next = in_object[++depth] = c == '{';
-            last_key[depth] = {};
-        } else if (c == '}' || c == ']') {
-            --depth;
-        } else if (c == ',') {
-            key_next = in_object[depth];
-        } else if (c == '"') {
-            const auto end = tmpl.find('"', i + 1);
-            const auto text = tmpl.substr(i + 1, end - i - 1);
-            if (key_next && !last_key[depth].empty() && !(last_key[depth] < text)) return false;
-            if (key_next) last_key[depth] = text;
-            key_next = false;
-            i = end;
-        }
-    }
-    return depth == 0;
-}
 
 // A template cut at its holes: the fixed runs around them, and for each hole
 // whether it sits inside a string ("@") or not ([@]).
@@ -78,10 +47,9 @@ constexpr std::size_t fixed_size(const Template<Holes>& t) {
     return n;
 }
 
-// A template checked for key order.
-#define PEMRIK_JSON_TEMPLATE(name, text)                                               \
-    static_assert(::pemrik::json::keys_ascend(text), "JSON keys out of order: " text); \
-    inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count(      \
+// A template named name.
+#define PEMRIK_JSON_TEMPLATE(name, text)                                          \
+    inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count( \
         std::string_view(text), ::pemrik::json::hole)>(text)
 
 // Fills the holes of template T in order: each call fills the next hole and
