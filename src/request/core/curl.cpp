@@ -43,7 +43,6 @@ std::optional<Refusal> refused_header(const Request& r) {
 
 }  // namespace
 
-// Texts of a record are followed by its padding: scans may read past them.
 CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
     size_.add(command_start);
     size_.add(name_of(r.method()));
