@@ -97,13 +97,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.PemrikCollection",
-    .basicsize = sizeof(InstanceOf<CollectionClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<CollectionClass>("builtins.PemrikCollection", slots);
 
 }  // namespace
 

@@ -76,6 +76,16 @@ struct Instance {
 template <class C>
 using InstanceOf = Instance<typename C::Record>;
 
+// The description of class C, named "module.Name", with its instances' layout.
+template <class C>
+constexpr PyType_Spec spec_of(const char* name, PyType_Slot* slots) {
+    return {.name = name,
+            .basicsize = static_cast<int>(sizeof(InstanceOf<C>)),
+            .itemsize = 0,
+            .flags = Py_TPFLAGS_DEFAULT,
+            .slots = slots};
+}
+
 // New instance of cls (the class itself or the type passed to __new__)
 // owning record.
 template <class C>

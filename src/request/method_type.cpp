@@ -68,13 +68,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.HTTPMETHOD",
-    .basicsize = sizeof(InstanceOf<MethodClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<MethodClass>("builtins.HTTPMETHOD", slots);
 
 }  // namespace
 

@@ -94,13 +94,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.Pemrik",
-    .basicsize = sizeof(InstanceOf<RequestClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<RequestClass>("builtins.Pemrik", slots);
 
 }  // namespace
 
