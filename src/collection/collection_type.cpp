@@ -1,10 +1,5 @@
-// PemrikCollection: an ordered collection of request copies, and its export.
-//
-//   class PemrikCollection:
-//       def __new__(cls, collection: Sequence[Pemrik] | None = None): ...
-//       def add_request(self, pemrik: Pemrik) -> None: ...       # appends a copy
-//       def get_collection(self) -> list[Pemrik] | None: ...     # new copies
-//       def export_collection(self) -> str: ...                  # compact JSON
+// PemrikCollection: an ordered collection of request copies, and its
+// export (its Python surface: stubs/pemrik-stubs/__init__.pyi).
 //
 // On free-threaded builds each call holds the collection's critical section,
 // so calls from many threads run one at a time, as under the interpreter
@@ -98,18 +93,11 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("PemrikCollection(collection=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(collection_new)},
     {Py_tp_methods, methods},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<CollectionClass>)},
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.PemrikCollection",
-    .basicsize = sizeof(InstanceOf<CollectionClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<CollectionClass>("builtins.PemrikCollection", slots);
 
 }  // namespace
 

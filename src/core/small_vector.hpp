@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <span>
 #include <utility>
 
 namespace pemrik {
@@ -15,7 +16,7 @@ public:
     SmallVector() noexcept = default;
     SmallVector(const SmallVector&) = delete;
     SmallVector& operator=(const SmallVector&) = delete;
-    ~SmallVector() { std::destroy(begin(), end()); }
+    ~SmallVector() { std::destroy_n(data_, size_); }
 
     void push_back(T item) {
         if (size_ == capacity_) grow(2 * capacity_);
@@ -26,13 +27,7 @@ public:
         if (n > capacity_) grow(n);
     }
 
-    T* data() noexcept { return data_; }
-    const T* data() const noexcept { return data_; }
-    std::size_t size() const noexcept { return size_; }
-    T* begin() noexcept { return data_; }
-    T* end() noexcept { return data_ + size_; }
-    const T* begin() const noexcept { return data_; }
-    const T* end() const noexcept { return data_ + size_; }
+    std::span<T> items() noexcept { return {data_, size_}; }
 
 private:
     struct alignas(T) Slot {
@@ -42,8 +37,8 @@ private:
     void grow(std::size_t capacity) {
         auto fresh = std::make_unique<Slot[]>(capacity);
         T* moved = reinterpret_cast<T*>(fresh.get());
-        std::uninitialized_move(begin(), end(), moved);
-        std::destroy(begin(), end());
+        std::uninitialized_move_n(data_, size_, moved);
+        std::destroy_n(data_, size_);
         data_ = moved;
         heap_ = std::move(fresh);
         capacity_ = capacity;

@@ -75,6 +75,7 @@ inline constexpr ByteSet bare_url = set_where([](unsigned c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            set_of("@%+=:,./-_")[c];
 });
+inline constexpr ByteSet quoted_url = set_where([](unsigned c) { return !bare_url[c]; });
 
 // UTF-8: bytes of 0x80 and up belong to non-ASCII characters; of those,
 // 0x80..0xBF continue a character that an earlier byte began.
@@ -260,11 +261,9 @@ inline void blocks(std::string_view text, Block block) {
 }
 
 inline unsigned char largest(__m128i v) {
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
-    return static_cast<unsigned char>(_mm_cvtsi128_si32(v));
+    alignas(16) unsigned char bytes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
+    return *std::max_element(bytes, bytes + 16);
 }
 
 }  // namespace simd
@@ -289,20 +288,6 @@ inline std::size_t count_in(std::string_view text) noexcept {
     for (char c : text) n += Set[static_cast<unsigned char>(c)];
 #endif
     return n;
-}
-
-// Whether every byte of text is in Set.
-template <const ByteSet& Set>
-inline bool all_in(std::string_view text) noexcept {
-#if PEMRIK_SIMD
-    bool all = true;
-    simd::blocks(text,
-                 [&](__m128i v, unsigned lanes) { all &= (simd::in<Set>(v) & lanes) == lanes; });
-    return all;
-#else
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return Set[static_cast<unsigned char>(c)]; });
-#endif
 }
 
 // What text needs in syntax S. Continuations are counted only in a text
@@ -392,6 +377,9 @@ struct Seen {
 };
 
 // The length in code units and the largest byte (0 for ASCII) of an output.
+// A renderer measures its output when made and then writes it in code units
+// of std::uint8_t, std::uint16_t or std::uint32_t, as wide as
+// max_code_point(top) needs: exactly `length` of them.
 struct Size {
     std::size_t length = 0;
     unsigned char top = 0;

@@ -22,15 +22,10 @@ constexpr std::string_view msg_argument = "argument '{}': {}";
 // The exception renamed is always exactly a TypeError.
 constexpr std::string_view msg_unprintable = "<unprintable TypeError object>";
 
+constexpr std::string_view display_format = "{}.{}()";  // "Pemrik.__new__()"
+
 std::string display_name(const Signature& sig) {
-    std::string name;
-    if (sig.class_name) {
-        name += sig.class_name;
-        name += '.';
-    }
-    name += sig.name;
-    name += "()";
-    return name;
+    return format(display_format, sig.class_name, sig.name);
 }
 
 [[noreturn, gnu::cold]] void raise_too_many(const Signature& sig, std::size_t given) {

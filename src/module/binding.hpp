@@ -35,7 +35,7 @@ struct Signature {
         static_assert(count <= most_parameters);
     }
 
-    const char* class_name;  // may be null
+    const char* class_name;
     const char* name;
     std::span<const char* const> parameters;
     std::size_t required;

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 
 #include "module/errors.hpp"
 #include "module/types.hpp"
@@ -43,23 +42,18 @@ public:
         return Borrow(obj, inst);
     }
 
-    Borrow(Borrow&& other) noexcept
-        : owner_(std::move(other.owner_)), inst_(std::exchange(other.inst_, nullptr)) {}
-    Borrow& operator=(Borrow&&) = delete;
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
     ~Borrow() {
-        if (!inst_) return;
         if constexpr (access == Access::shared)
             inst_->borrow.fetch_sub(1, std::memory_order_release);
         else
             inst_->borrow.store(borrow_flag::unborrowed, std::memory_order_release);
     }
 
-    explicit operator bool() const noexcept { return inst_ != nullptr; }
     Record& operator*() const noexcept { return inst_->record; }
-    Record* operator->() const noexcept { return &inst_->record; }
 
 private:
-    Borrow() = default;
     Borrow(PyObject* obj, InstanceOf<C>* inst) : owner_(Ref::borrow(obj)), inst_(inst) {}
 
     enum class Acquired { taken, conflict, no_state };
@@ -84,7 +78,7 @@ private:
     }
 
     Ref owner_;
-    InstanceOf<C>* inst_ = nullptr;
+    InstanceOf<C>* inst_;
 };
 
 // The record of an instance of a class that no call ever borrows

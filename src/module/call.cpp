@@ -84,12 +84,6 @@ void set_current_exception() {
     }
 }
 
-[[noreturn]] void abort_at_boundary() noexcept {
-    std::fputs(msg_abort, stderr);
-    std::fflush(stderr);
-    std::abort();
-}
-
 }  // namespace
 
 PyObject* panic_exception_class() noexcept {
@@ -104,14 +98,11 @@ PyObject* fail_with_current_exception() noexcept {
     try {
         set_current_exception();
     } catch (...) {
-        abort_at_boundary();
+        std::fputs(msg_abort, stderr);
+        std::fflush(stderr);
+        std::abort();
     }
     return nullptr;
-}
-
-void fail_unraisable(PyObject* obj) noexcept {
-    fail_with_current_exception();
-    PyErr_WriteUnraisable(obj);
 }
 
 }  // namespace pemrik

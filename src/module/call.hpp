@@ -14,9 +14,6 @@ namespace pemrik {
 // Always returns null. Called only from inside a catch block.
 [[gnu::cold]] PyObject* fail_with_current_exception() noexcept;
 
-// As above, but hands the exception to the unraisable hook with obj.
-[[gnu::cold]] void fail_unraisable(PyObject* obj) noexcept;
-
 // The PanicException class, created on first use; null if it cannot be made.
 PyObject* panic_exception_class() noexcept;
 
@@ -29,16 +26,6 @@ PyObject* guarded(Body&& body) noexcept {
         return std::forward<Body>(body)().release();
     } catch (...) {
         return fail_with_current_exception();
-    }
-}
-
-// For deallocation: failures go to the unraisable-exception hook.
-template <class Body>
-void guarded_unraisable(PyObject* obj, Body&& body) noexcept {
-    try {
-        std::forward<Body>(body)();
-    } catch (...) {
-        fail_unraisable(obj);
     }
 }
 

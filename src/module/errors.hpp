@@ -1,16 +1,10 @@
-// What bodies throw, and the helpers that raise it.
-//
-// Bodies never return error codes to the interpreter; they throw one of:
-//  - PythonError: a Python exception is already set on the thread (the
-//    interpreter reported a failure, or a helper below set one);
-//  - Panic: an internal failure of the module, reported on standard error
-//    where it arose and raised to the script as PanicException;
-//  - std::bad_alloc: the module's own memory ran out (MemoryError).
-// The guarded call (call.hpp) turns each into a Python exception.
-//
-// Exceptions are created on the spot, as real exception objects: the module
-// never defers their creation, so it never has to let go of the interpreter
-// lock to build one later.
+// What bodies throw, and the helpers that raise it: PythonError (a Python
+// exception is already set on the thread), Panic (an internal failure,
+// reported on standard error where it arose and raised to the script as
+// PanicException) or std::bad_alloc (the module's own memory ran out:
+// MemoryError). The guarded call (call.hpp) turns each into a Python
+// exception. Exceptions are created on the spot, never deferred, so the
+// module never lets go of the interpreter lock to build one later.
 #pragma once
 
 #include <Python.h>

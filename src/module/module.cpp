@@ -56,8 +56,10 @@ Ref create_module() {
     if (!panic_exception_class()) throw_python_error();
 
     Ref module = check(PyModule_Create2(&definition, PYTHON_API_VERSION));
+    Ref all = check(PyList_New(0));
+    check(PyObject_SetAttrString(module.get(), "__all__", all.get()));
     for (ClassInfo* info : {&RequestClass::info, &CollectionClass::info, &MethodClass::info})
-        register_class(module.get(), *info);
+        register_class(module.get(), all.get(), *info);
 #ifdef Py_GIL_DISABLED
     // Nothing the module shares between threads needs the interpreter lock.
     check(PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED));

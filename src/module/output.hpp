@@ -33,9 +33,8 @@ inline void advise_large_output(void* data, std::size_t bytes) noexcept {
 #endif
 }
 
-// A new str holding what a measured renderer writes: size() gives its length
-// in code points and its largest UTF-8 byte, write(out) fills exactly that
-// many code units of the width of out.
+// A new str holding what a renderer writes: size() is its text::Size,
+// write(out) fills that many code units of the width of out.
 template <class Renderer>
 Ref make_str(const Renderer& renderer) {
     const text::Size size = renderer.size();

@@ -1,16 +1,8 @@
-// Ref: the one owning reference to a Python object.
-//
-// Rules of use:
-//  - A Ref owns exactly one strong reference, or none (empty). It is move-only:
-//    ownership passes explicitly, never by a silent copy.
-//  - Make one with Ref::steal(p) for a new reference that a C API call handed
-//    over, or Ref::borrow(p) to take a new reference to a borrowed pointer.
-//  - get() lends the pointer without giving up ownership; release() hands the
-//    reference to the caller (to return it to the interpreter, or to give it to
-//    a call that steals).
-//  - There is no implicit conversion to PyObject*: every hand-over is visible.
-//  - Destroying a non-empty Ref drops its reference; the interpreter lock must
-//    be held, as it always is inside the module.
+// Ref: the one owning reference to a Python object, holding one strong
+// reference or none; moved, never copied. steal(p) takes over a new reference
+// that a C API call handed over, borrow(p) takes a new one to a borrowed
+// pointer; get() lends the pointer, release() hands the reference on. There
+// is no implicit conversion to PyObject*: every hand-over is visible.
 #pragma once
 
 #include <Python.h>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/format.hpp"
+#include "module/call.hpp"
 #include "module/compat.hpp"
 #include "module/convert.hpp"
 
@@ -66,17 +67,10 @@ PyObject* class_for_use(ClassInfo& info) {
     }
 }
 
-void register_class(PyObject* module, ClassInfo& info) {
+void register_class(PyObject* module, PyObject* all, ClassInfo& info) {
     PyObject* cls = class_object(info);
     Ref name = check(PyUnicode_FromString(info.name));
-    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
-    if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
-        PyErr_Clear();
-        all = check(PyList_New(0));
-        check(PyObject_SetAttrString(module, "__all__", all.get()));
-    }
-    check(PyList_Append(all.get(), name.get()));
+    check(PyList_Append(all, name.get()));
     check(PyObject_SetAttr(module, name.get(), cls));
 }
 

@@ -10,7 +10,6 @@
 #include <new>
 #include <utility>
 
-#include "module/call.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
 
@@ -35,8 +34,8 @@ PyObject* class_object(ClassInfo& info);
 // failure to make it is printed and becomes an internal failure.
 PyObject* class_for_use(ClassInfo& info);
 
-// Adds the class to the module under its name and lists it in __all__.
-void register_class(PyObject* module, ClassInfo& info);
+// Adds the class to the module under its name and lists it in all.
+void register_class(PyObject* module, PyObject* all, ClassInfo& info);
 
 // TypeError "'{}' object cannot be converted to '{}'" for obj's type.
 [[noreturn]] void raise_conversion_error(PyObject* obj, const char* target);
@@ -77,6 +76,16 @@ struct Instance {
 template <class C>
 using InstanceOf = Instance<typename C::Record>;
 
+// The description of class C, named "module.Name", with its instances' layout.
+template <class C>
+constexpr PyType_Spec spec_of(const char* name, PyType_Slot* slots) {
+    return {.name = name,
+            .basicsize = static_cast<int>(sizeof(InstanceOf<C>)),
+            .itemsize = 0,
+            .flags = Py_TPFLAGS_DEFAULT,
+            .slots = slots};
+}
+
 // New instance of cls (the class itself or the type passed to __new__)
 // owning record.
 template <class C>
@@ -89,18 +98,17 @@ Ref new_instance(PyTypeObject* cls, typename C::Record&& record) {
     return obj;
 }
 
-// The deallocation slot: drop the record if there is one, free the memory,
-// then drop the reference to the class that every instance of a heap class
-// holds.
+// The deallocation slot: drop the record if there is one (records'
+// destructors never throw), free the memory, then drop the reference to the
+// class that every instance of a heap class holds.
 template <class C>
 void deallocate(PyObject* self) {
-    guarded_unraisable(self, [&] {
-        using Record = typename C::Record;
-        auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
-        if (inst->borrow.load(std::memory_order_relaxed) == borrow_flag::no_state) return;
+    using Record = typename C::Record;
+    auto* inst = reinterpret_cast<InstanceOf<C>*>(self);
+    if (inst->borrow.load(std::memory_order_relaxed) != borrow_flag::no_state) {
         inst->record.~Record();
         inst->borrow.~atomic();
-    });
+    }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);

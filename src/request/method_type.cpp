@@ -1,12 +1,5 @@
-// HTTPMETHOD: the nine request methods as fixed class attributes.
-//
-//   class HTTPMETHOD:
-//       GET: HTTPMETHOD; POST: HTTPMETHOD; ...; CONNECT: HTTPMETHOD
-//       def __new__(cls, *args, **kwargs): raise TypeError("No constructor defined for HTTPMETHOD")
-//       def __repr__(self): return "HTTPMETHOD." + name      # also str()
-//       def __int__(self): return value                      # 0 .. 8
-//       def __eq__(self, other): equal values, HTTPMETHOD members only
-//       __hash__ = None
+// HTTPMETHOD: the nine request methods as fixed class attributes (its
+// Python surface: stubs/pemrik-stubs/__init__.pyi).
 #include <array>
 #include <string>
 
@@ -22,10 +15,12 @@ constexpr std::string_view msg_member_failed =
     "An error occurred while initializing `HTTPMETHOD.{}`";
 constexpr std::string_view msg_dict_failed =
     "An error occurred while initializing `HTTPMETHOD.__dict__`";
+constexpr std::string_view repr_format = "{}.{}";  // "HTTPMETHOD.GET"
 
 PyObject* method_repr(PyObject* self) {
     return guarded([&] {
-        auto text = repr_of(read<MethodClass>(self));
+        const std::string text =
+            format(repr_format, MethodClass::info.name, name_of(read<MethodClass>(self)));
         return check(
             PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
@@ -68,19 +63,12 @@ PyType_Slot slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(method_repr)},
     {Py_nb_int, reinterpret_cast<void*>(method_int)},
     {Py_tp_richcompare, reinterpret_cast<void*>(method_richcompare)},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<MethodClass>)},
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.HTTPMETHOD",
-    .basicsize = sizeof(InstanceOf<MethodClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<MethodClass>("builtins.HTTPMETHOD", slots);
 
 }  // namespace
 

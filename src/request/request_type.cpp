@@ -1,9 +1,5 @@
-// Pemrik: one immutable HTTP request.
-//
-//   class Pemrik:
-//       def __new__(cls, url: str, headers: Sequence[tuple[str, str]],
-//                   method: HTTPMETHOD, body: str | None = None): ...
-//       def get_request_command(self) -> str: ...   # the curl command line
+// Pemrik: one immutable HTTP request (its Python surface:
+// stubs/pemrik-stubs/__init__.pyi).
 #include "core/format.hpp"
 #include "core/small_vector.hpp"
 #include "module/binding.hpp"
@@ -48,8 +44,7 @@ Ref make_request(PyTypeObject* cls, const Ref* slot) {
     std::optional<std::string_view> body;
     if (slot[3] && slot[3].get() != Py_None)
         body = convert_argument("body", [&] { return utf8_of(slot[3].get()); });
-    return new_instance<RequestClass>(
-        cls, Request(url, std::span(headers.data(), headers.size()), method, body));
+    return new_instance<RequestClass>(cls, Request(url, headers.items(), method, body));
 }
 
 PyObject* request_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
@@ -95,18 +90,11 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Pemrik(url, headers, method, body=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(request_new)},
     {Py_tp_methods, methods},
-    {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate<RequestClass>)},
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    .name = "builtins.Pemrik",
-    .basicsize = sizeof(InstanceOf<RequestClass>),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+PyType_Spec spec = spec_of<RequestClass>("builtins.Pemrik", slots);
 
 }  // namespace
 

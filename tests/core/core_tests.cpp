@@ -42,8 +42,8 @@ void check_text(const std::string& text) {
     syntax(text::JsonString{}, nullptr, "");  // JSON read back: the texts' tests
     syntax(text::HeaderWord{}, shell_read, "\"");
     syntax(text::SingleQuoted{}, shell_read, "'");
-    CHECK(text::all_in<text::bare_url>(s) ==
-          std::ranges::all_of(s, [](unsigned char c) { return text::bare_url[c]; }));
+    CHECK(text::find_in<text::quoted_url>(s.begin(), s.end()) ==
+          std::ranges::find_if(s, [](unsigned char c) { return !text::bare_url[c]; }));
     CHECK(text::find_in<text::HeaderWord::refused>(s.begin(), s.end()) ==
           std::ranges::find_if(s, [](unsigned char c) { return text::HeaderWord::refused[c]; }));
 }

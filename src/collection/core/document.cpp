@@ -19,7 +19,6 @@ PEMRIK_JSON_TEMPLATE(item_template,
                      R"("method":"@","url":{"host":"@","path":[@],"protocol":"@","raw":"@"}}})");
 PEMRIK_JSON_TEMPLATE(header_template, R"({"key":"@","value":"@"})");
 
-// Texts of a record are followed by its padding: scans may read past them.
 text::Measured measure(std::string_view text) { return text::measure<text::JsonString>(text); }
 
 }  // namespace

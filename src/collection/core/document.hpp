@@ -30,9 +30,7 @@ public:
     std::optional<std::size_t> without_host() const noexcept { return without_host_; }
     text::Size size() const noexcept { return size_; }
 
-    // Writes exactly size().length code units of std::uint8_t, std::uint16_t or
-    // std::uint32_t (as wide as text::max_code_point(size().top) needs) at
-    // out and returns the end.
+    // Writes exactly size().length code units at out (text::Size) and returns the end.
     template <class Char>
     Char* write(Char* out) const noexcept;
 

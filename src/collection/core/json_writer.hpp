@@ -1,19 +1,15 @@
-// Compact JSON text written straight from the data, through templates whose
-// fixed text is checked when the module is compiled.
+// Compact JSON text written straight from the data, through templates.
 //
 // A template is JSON text in which "@" marks a hole for data ("a":"@" for a
-// string's inside, [@] for an array's elements). keys_ascend() proves at
-// compile time that the keys of every object in it ascend in byte order, as
-// JSON objects written by this module must; the fixed runs between holes are
-// each written with a single copy, and a Fill cursor fills the holes in order.
+// string's inside, [@] for an array's elements), its keys in the order the
+// module writes them (ascending). The fixed runs between holes are each
+// written with a single copy, and a Fill cursor fills the holes in order.
 // The size of what a walk writes is its templates' fixed_size() and what
 // fills their holes.
 #pragma once
 
 #include <algorithm>
 #include <array>
-#include <cassert>
-#include <cstring>
 #include <string_view>
 
 #include "core/text.hpp"
@@ -21,34 +17,6 @@
 namespace pemrik::json {
 
 inline constexpr char hole = '@';
-
-// True when, in every object of the template, each key sorts after the one
-// before it. Templates hold no escapes and nest at most 8 deep.
-constexpr bool keys_ascend(std::string_view tmpl) {
-    std::array<bool, 8> in_object{};
-    std::array<std::string_view, 8> last_key{};
-    std::size_t depth = 0;
-    bool key_next = false;
-    for (std::size_t i = 0; i < tmpl.size(); ++i) {
-        const char c = tmpl[i];
-        if (c == '{' || c == '[') {
-            key_next = in_object[++depth] = c == '{';
-            last_key[depth] = {};
-        } else if (c == '}' || c == ']') {
-            --depth;
-        } else if (c == ',') {
-            key_next = in_object[depth];
-        } else if (c == '"') {
-            const auto end = tmpl.find('"', i + 1);
-            const auto text = tmpl.substr(i + 1, end - i - 1);
-            if (key_next && !last_key[depth].empty() && !(last_key[depth] < text)) return false;
-            if (key_next) last_key[depth] = text;
-            key_next = false;
-            i = end;
-        }
-    }
-    return depth == 0;
-}
 
 // A template cut at its holes: the fixed runs around them, and for each hole
 // whether it sits inside a string ("@") or not ([@]).
@@ -79,66 +47,51 @@ constexpr std::size_t fixed_size(const Template<Holes>& t) {
     return n;
 }
 
-// A template checked for key order.
-#define PEMRIK_JSON_TEMPLATE(name, text)                                               \
-    static_assert(::pemrik::json::keys_ascend(text), "JSON keys out of order: " text); \
-    inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count(      \
+// A template named name.
+#define PEMRIK_JSON_TEMPLATE(name, text)                                          \
+    inline constexpr auto name = ::pemrik::json::cut_template<std::ranges::count( \
         std::string_view(text), ::pemrik::json::hole)>(text)
 
 // Fills the holes of template T in order: each call fills the next hole and
 // writes the run after it, returning the cursor for the hole after that;
 // done() ends the walk. The compiler rejects a fill past the last hole, a
-// fill of the wrong kind and done() before the last hole; builds with
-// assertions reject a cursor left unused or used twice.
+// fill of the wrong kind and done() before the last hole.
 template <const auto& T, class S, std::size_t K>
-class [[nodiscard]] Fill {
-public:
-    explicit Fill(S& sink) noexcept : sink_(sink) {}
-    Fill(const Fill&) = delete;
-    ~Fill() { assert(used_ && "a template cursor was left unused"); }
+struct [[nodiscard]] Fill {
+    S& sink;
 
     // A string's inside: a text escaped as it needs.
     auto text(std::string_view text, text::Seen seen) && {
-        return fill<true>([&] { sink_.text(text, seen); });
+        sink.text(text, seen);
+        return next<true>();
     }
     // A string's inside that never needs escapes.
     auto raw(std::string_view plain) && {
-        return fill<true>([&] { sink_.raw(plain); });
+        sink.raw(plain);
+        return next<true>();
     }
     // An array's elements, written by elements(sink).
     auto elements(auto elements) && {
-        return fill<false>([&] { elements(sink_); });
+        elements(sink);
+        return next<false>();
     }
-
-    void done() && {
-        static_assert(K == T.in_string.size(), "template holes left unfilled");
-        use();
-    }
+    void done() && { static_assert(K == T.in_string.size(), "template holes left unfilled"); }
 
 private:
     template <bool InString>
-    Fill<T, S, K + 1> fill(auto put) {
+    Fill<T, S, K + 1> next() {
         static_assert(K < T.in_string.size(), "more fills than template holes");
         static_assert(T.in_string[K] == InString, "a fill of the wrong kind for this hole");
-        use();
-        put();
-        sink_.raw(T.runs[K + 1]);
-        return Fill<T, S, K + 1>(sink_);
+        sink.raw(T.runs[K + 1]);
+        return {sink};
     }
-    void use() noexcept {
-        assert(!used_ && "a template cursor was used twice");
-        used_ = true;  // read by assertions only
-    }
-
-    S& sink_;
-    bool used_ = false;
 };
 
 // Writes the run before the first hole of T and returns the cursor for it.
 template <const auto& T, class S>
 Fill<T, S, 0> fill(S& sink) noexcept {
     sink.raw(T.runs[0]);
-    return Fill<T, S, 0>(sink);
+    return {sink};
 }
 
 // Writes code units, filling the holes of templates; the texts are those of

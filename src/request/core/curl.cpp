@@ -43,14 +43,14 @@ std::optional<Refusal> refused_header(const Request& r) {
 
 }  // namespace
 
-// Texts of a record are followed by its padding: scans may read past them.
 CommandLine::CommandLine(const Request& r) noexcept : request_(r) {
     size_.add(command_start);
     size_.add(name_of(r.method()));
     size_.add(url_start);
 
     const std::string_view url = r.url();
-    bare_url_ = !url.empty() && text::all_in<text::bare_url>(url);
+    const char* url_end = url.data() + url.size();
+    bare_url_ = !url.empty() && text::find_in<text::quoted_url>(url.data(), url_end) == url_end;
     if (bare_url_) {
         size_.add(url);
     } else {
