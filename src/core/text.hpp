@@ -261,9 +261,11 @@ inline void blocks(std::string_view text, Block block) {
 }
 
 inline unsigned char largest(__m128i v) {
-    alignas(16) unsigned char bytes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
-    return *std::max_element(bytes, bytes + 16);
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
+    return static_cast<unsigned char>(_mm_cvtsi128_si32(v));
 }
 
 }  // namespace simd
