@@ -1,5 +1,5 @@
 // The collection document, written straight as compact JSON from templates
-// whose key order the compiler checks (json_writer.hpp).
+// (json_writer.hpp).
 //
 // Measuring scans each request's url, and its body and headers' texts
 // together, once each, and sums the template's fixed runs and the texts;
