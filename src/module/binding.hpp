@@ -33,6 +33,7 @@ struct Signature {
                         const char* const (&parameters_)[count], std::size_t required_)
         : class_name(class_name_), name(name_), parameters(parameters_), required(required_) {
         static_assert(count <= most_parameters);
+        if (!class_name_ || !name_) throw "a signature names its class and callable";
     }
 
     const char* class_name;
